@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Configures (once) and builds one flavour of the tree, incrementally.
+#   scripts/build.sh [default|asan|tsan] [ninja targets...]
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+flavour=${1:-default}
+shift || true
+
+case "$flavour" in
+default)
+    dir=$root/build
+    args=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=g++)
+    ;;
+asan)
+    dir=$root/build-asan
+    args=(-DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++-14 -DKT_SANITIZE=address)
+    ;;
+tsan)
+    dir=$root/build-tsan
+    args=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++-14 -DKT_SANITIZE=thread
+          -DKT_BUILD_GUI=OFF -DKT_BUILD_BENCH=OFF)
+    ;;
+*)
+    echo "usage: $0 [default|asan|tsan] [targets...]" >&2
+    exit 2
+    ;;
+esac
+
+if [ ! -f "$dir/build.ninja" ]; then
+    cmake -S "$root" -B "$dir" -G Ninja "${args[@]}"
+fi
+cmake --build "$dir" -- "$@"
