@@ -62,13 +62,13 @@ JsonWriter& JsonWriter::value(bool b) {
     return *this;
 }
 
-JsonWriter& JsonWriter::value(int64_t v) {
+JsonWriter& JsonWriter::value(long long v) {
     separate();
     os_ << v;
     return *this;
 }
 
-JsonWriter& JsonWriter::value(uint64_t v) {
+JsonWriter& JsonWriter::value(unsigned long long v) {
     separate();
     os_ << v;
     return *this;

@@ -22,14 +22,12 @@ public:
     JsonWriter& value(std::string_view text);
     JsonWriter& value(const char* text) { return value(std::string_view(text)); }
     JsonWriter& value(bool b);
-    JsonWriter& value(int v) { return value(static_cast<int64_t>(v)); }
-    JsonWriter& value(unsigned v) { return value(static_cast<uint64_t>(v)); }
-    JsonWriter& value(long v) { return value(static_cast<int64_t>(v)); }
-    JsonWriter& value(unsigned long v) { return value(static_cast<uint64_t>(v)); }
-    JsonWriter& value(long long v) { return value(static_cast<int64_t>(v)); }
-    JsonWriter& value(unsigned long long v) { return value(static_cast<uint64_t>(v)); }
-    JsonWriter& value(int64_t v);
-    JsonWriter& value(uint64_t v);
+    JsonWriter& value(int v) { return value(static_cast<long long>(v)); }
+    JsonWriter& value(unsigned v) { return value(static_cast<unsigned long long>(v)); }
+    JsonWriter& value(long v) { return value(static_cast<long long>(v)); }
+    JsonWriter& value(unsigned long v) { return value(static_cast<unsigned long long>(v)); }
+    JsonWriter& value(long long v);
+    JsonWriter& value(unsigned long long v);
     JsonWriter& value(double v);
     JsonWriter& null();
 
