@@ -1,45 +1,58 @@
 #include "link/platform/process_lock.h"
 
-#include <cerrno>
-#include <ctime>
+#include <algorithm>
+#include <condition_variable>
 #include <map>
 #include <mutex>
-#include <pthread.h>
 #include <string>
+#include <thread>
+#include <utility>
+#include <vector>
 
 namespace kt::platform {
 
 namespace {
 
-// One robust mutex per name for the life of the process: a thread that ends while holding it
-// hands the next waiter EOWNERDEAD instead of a lock that is never released.
-struct NamedMutex {
-    pthread_mutex_t mutex;
+struct NamedLock {
+    std::mutex mutex;
+    std::condition_variable freed;
+    bool held = false;
+    std::thread::id owner;
+    bool abandoned = false; // its last owner ended while holding it
+};
 
-    NamedMutex() {
-        pthread_mutexattr_t attr;
-        pthread_mutexattr_init(&attr);
-        pthread_mutexattr_settype(&attr, PTHREAD_MUTEX_ERRORCHECK);
-        pthread_mutexattr_setrobust(&attr, PTHREAD_MUTEX_ROBUST);
-        pthread_mutex_init(&mutex, &attr);
-        pthread_mutexattr_destroy(&attr);
+// The locks the calling thread holds. A thread that ends while holding one (an exception that
+// killed a worker, a forgotten release) hands it over as abandoned instead of blocking every
+// other thread for good.
+struct HeldLocks {
+    std::vector<NamedLock*> locks;
+    ~HeldLocks() {
+        for (NamedLock* lock : locks) {
+            std::lock_guard guard(lock->mutex);
+            lock->held = false;
+            lock->abandoned = true;
+            lock->freed.notify_one();
+        }
     }
 };
 
-pthread_mutex_t* lookup(std::string_view name) {
+thread_local HeldLocks heldByThisThread;
+
+NamedLock* lookup(std::string_view name) {
     static std::mutex registryMutex;
-    // Never shrinks: a handle may be closed while another thread still waits on the same lock.
-    static auto* registry = new std::map<std::string, NamedMutex, std::less<>>();
+    // Never shrinks and never destroyed: a handle may close while other threads use the lock,
+    // and threads ending during process exit still release into it.
+    static auto* registry = new std::map<std::string, NamedLock, std::less<>>();
     std::lock_guard guard(registryMutex);
     auto it = registry->find(name);
     if (it == registry->end()) it = registry->try_emplace(std::string(name)).first;
-    return &it->second.mutex;
+    return &it->second;
 }
 
 } // namespace
 
 struct ProcessLock::Impl {
-    pthread_mutex_t* mutex;
+    NamedLock* lock;
 };
 
 ProcessLock::ProcessLock(std::string_view name) : impl_(std::make_unique<Impl>(Impl{lookup(name)})) {}
@@ -47,29 +60,25 @@ ProcessLock::ProcessLock(std::string_view name) : impl_(std::make_unique<Impl>(I
 ProcessLock::~ProcessLock() = default;
 
 LockWait ProcessLock::wait(std::chrono::milliseconds timeout) {
-    timespec deadline{};
-    clock_gettime(CLOCK_REALTIME, &deadline);
-    auto ns = static_cast<long long>(deadline.tv_nsec) +
-              std::chrono::duration_cast<std::chrono::nanoseconds>(timeout).count();
-    deadline.tv_sec += static_cast<time_t>(ns / 1'000'000'000);
-    deadline.tv_nsec = static_cast<long>(ns % 1'000'000'000);
-    int r = pthread_mutex_timedlock(impl_->mutex, &deadline);
-    switch (r) {
-    case 0:
-        return LockWait::Acquired;
-    case ETIMEDOUT:
-        return LockWait::TimedOut;
-    case EOWNERDEAD:
-        // Owned now; mark it usable again so the release below leaves a normal mutex behind.
-        pthread_mutex_consistent(impl_->mutex);
-        return LockWait::Abandoned;
-    default: // EDEADLK: this thread already holds it
-        return LockWait::Failed;
-    }
+    NamedLock& lock = *impl_->lock;
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    std::unique_lock guard(lock.mutex);
+    if (lock.held && lock.owner == std::this_thread::get_id()) return LockWait::Failed;
+    if (!lock.freed.wait_until(guard, deadline, [&] { return !lock.held; })) return LockWait::TimedOut;
+    lock.held = true;
+    lock.owner = std::this_thread::get_id();
+    heldByThisThread.locks.push_back(&lock);
+    return std::exchange(lock.abandoned, false) ? LockWait::Abandoned : LockWait::Acquired;
 }
 
 void ProcessLock::release() {
-    pthread_mutex_unlock(impl_->mutex);
+    NamedLock& lock = *impl_->lock;
+    std::lock_guard guard(lock.mutex);
+    if (!lock.held || lock.owner != std::this_thread::get_id()) return;
+    lock.held = false;
+    auto& mine = heldByThisThread.locks;
+    mine.erase(std::find(mine.begin(), mine.end(), &lock));
+    lock.freed.notify_one();
 }
 
 } // namespace kt::platform
