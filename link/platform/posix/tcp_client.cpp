@@ -78,7 +78,6 @@ bool TcpClient::connect(const std::string& host, uint16_t port, int timeoutMs) {
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_ADDRCONFIG;
     addrinfo* list = nullptr;
     // Name resolution has no time-out of its own; dotted addresses never leave the machine.
     if (::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &list) != 0 || !list) return false;
