@@ -58,7 +58,14 @@ Transport* Protocol::transportFor(const ConnectionSettings& settings) const {
 
 template <typename Call>
 bool Protocol::retry(std::chrono::milliseconds wait, PauseKind pause, bool lockEndsCall, Call&& call) {
-    enter();
+    // Left on every way out, a GUI pump's exception included: the destructor waits on it.
+    struct InFlight {
+        Protocol& p;
+        explicit InFlight(Protocol& facade) : p(facade) { p.enter(); }
+        ~InFlight() { p.leave(); }
+        InFlight(const InFlight&) = delete;
+        InFlight& operator=(const InFlight&) = delete;
+    } inFlight(*this);
     bool ok = false;
     bool done = false;
     for (int attempt = 0; attempt < Attempts && !ok && !done && !abort_; ++attempt) {
@@ -88,7 +95,6 @@ bool Protocol::retry(std::chrono::milliseconds wait, PauseKind pause, bool lockE
             processPendingGuiEvents();
         }
     }
-    leave();
     return ok;
 }
 
