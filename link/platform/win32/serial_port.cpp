@@ -1,0 +1,111 @@
+#include "link/platform/serial_port.h"
+
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+
+namespace kt::platform {
+
+struct SerialPort::Impl {
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    DCB line{};
+    bool haveLine = false;
+};
+
+SerialPort::SerialPort() : impl_(std::make_unique<Impl>()) {}
+
+SerialPort::~SerialPort() {
+    close();
+}
+
+std::string SerialPort::devicePath(const std::string& portName) {
+    return "\\\\.\\" + portName;
+}
+
+SerialOpenResult SerialPort::open(const std::string& devicePath) {
+    close();
+    HANDLE h = CreateFileA(devicePath.c_str(), GENERIC_READ | GENERIC_WRITE, 0 /* exclusive */, nullptr,
+                           OPEN_EXISTING, 0 /* not overlapped */, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return SerialOpenResult::NotFound;
+        if (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION) return SerialOpenResult::Busy;
+        return SerialOpenResult::Failed;
+    }
+    if (GetFileType(h) != FILE_TYPE_CHAR) {
+        CloseHandle(h);
+        return SerialOpenResult::Failed;
+    }
+    impl_->handle = h;
+    impl_->haveLine = false;
+    return SerialOpenResult::Ok;
+}
+
+bool SerialPort::isOpen() const {
+    return impl_->handle != INVALID_HANDLE_VALUE;
+}
+
+void SerialPort::close() {
+    if (impl_->handle == INVALID_HANDLE_VALUE) return;
+    CloseHandle(impl_->handle);
+    impl_->handle = INVALID_HANDLE_VALUE;
+    impl_->haveLine = false;
+}
+
+bool SerialPort::setTimeouts(const SerialTimeouts& timeouts) {
+    if (!isOpen()) return false;
+    COMMTIMEOUTS t{};
+    t.ReadIntervalTimeout = static_cast<DWORD>(timeouts.readIntervalMs);
+    t.ReadTotalTimeoutMultiplier = 0;
+    t.ReadTotalTimeoutConstant = static_cast<DWORD>(timeouts.readTotalMs);
+    t.WriteTotalTimeoutMultiplier = 0;
+    t.WriteTotalTimeoutConstant = static_cast<DWORD>(timeouts.writeTotalMs);
+    return SetCommTimeouts(impl_->handle, &t) != 0;
+}
+
+bool SerialPort::getLineSettings() {
+    impl_->line = DCB{};
+    impl_->line.DCBlength = sizeof(DCB);
+    impl_->haveLine = isOpen() && GetCommState(impl_->handle, &impl_->line) != 0;
+    return impl_->haveLine;
+}
+
+bool SerialPort::setLine(int baudRate) {
+    if (!isOpen() || !impl_->haveLine) return false;
+    DCB d = impl_->line;
+    d.BaudRate = static_cast<DWORD>(baudRate);
+    d.ByteSize = 8;
+    d.Parity = NOPARITY;
+    d.StopBits = ONESTOPBIT;
+    // Software flow control would swallow XON/XOFF bytes of binary frames.
+    d.fOutX = FALSE;
+    d.fInX = FALSE;
+    d.fBinary = TRUE;
+    return SetCommState(impl_->handle, &d) != 0;
+}
+
+long SerialPort::read(uint8_t* buffer, size_t count) {
+    if (!isOpen()) return -1;
+    DWORD got = 0;
+    if (!ReadFile(impl_->handle, buffer, static_cast<DWORD>(count), &got, nullptr)) return -1;
+    return static_cast<long>(got);
+}
+
+bool SerialPort::write(const uint8_t* buffer, size_t count) {
+    if (!isOpen()) return false;
+    DWORD done = 0;
+    return WriteFile(impl_->handle, buffer, static_cast<DWORD>(count), &done, nullptr) && done == count;
+}
+
+bool SerialPort::purge() {
+    return isOpen() &&
+           PurgeComm(impl_->handle, PURGE_RXABORT | PURGE_TXABORT | PURGE_RXCLEAR | PURGE_TXCLEAR) != 0;
+}
+
+long SerialPort::waiting() const {
+    COMSTAT stat{};
+    DWORD errors = 0;
+    if (!isOpen() || !ClearCommError(impl_->handle, &errors, &stat)) return -1;
+    return static_cast<long>(stat.cbInQue);
+}
+
+} // namespace kt::platform
