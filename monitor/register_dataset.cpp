@@ -19,6 +19,12 @@ namespace {
 // it whole would only exhaust memory.
 constexpr std::uintmax_t MaxFileBytes = 32u << 20;
 
+// Lets the column map be searched with a string_view (no temporary string per lookup).
+struct TextHash {
+    using is_transparent = void;
+    size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+};
+
 bool isIntegerFieldType(std::string_view t) {
     static constexpr std::string_view kinds[] = {"i1", "i2", "i4", "i8", "ui1", "ui2", "ui4", "ui8"};
     return std::find(std::begin(kinds), std::end(kinds), t) != std::end(kinds);
@@ -48,7 +54,7 @@ struct DatasetTable {
 
     std::string fileName;
     std::vector<DatasetColumn> columns;
-    std::unordered_map<std::string, int> columnByName;
+    std::unordered_map<std::string, int, TextHash, std::equal_to<>> columnByName;
     uint32_t rows = 0;
     std::vector<std::string> cells; // row-major, rows x columns
     std::vector<int64_t> numbers;   // the cells read as numbers, where hasNumber
@@ -60,7 +66,7 @@ struct DatasetTable {
     Index byDependencyList;  // D_LIST, by D_VALUE
 
     int column(std::string_view name) const {
-        auto it = columnByName.find(std::string(name));
+        auto it = columnByName.find(name);
         return it == columnByName.end() ? -1 : it->second;
     }
     size_t at(int col, uint32_t row) const { return static_cast<size_t>(row) * columns.size() + col; }
