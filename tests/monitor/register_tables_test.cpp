@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
 
 using namespace kt;
 using namespace kt::test;
@@ -462,4 +465,65 @@ TEST(RegisterTables, ProcessTablesServeRegisterText) {
     registerTables().RegisterCache[42] = 0xFFFF;
     EXPECT_EQ(registerText(42, ValueType::Signed16), "-1");
     EXPECT_EQ(&registerTables(), &registerTables());
+}
+
+// Damaged copies of a shipped file: whatever the bytes, loading either fails with a reason or
+// leaves tables whose counts stay inside their bounds (ASan watches the writes).
+TEST(RegisterTables, DamagedFilesNeverBreakTheTables) {
+    std::ifstream in(std::string(KT_SOURCE_DIR) + "/resources/registers_320.xml", std::ios::binary);
+    const std::string original((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ASSERT_GT(original.size(), 1000u);
+    const char* values[] = {"-1",          "250",        "999",  "998", "100",
+                            "99",          "",           " 5",   "abc", "99999999999999999999",
+                            "-2147483649", "2147483647", "0x10", "1e3", "12"};
+    std::mt19937 rng(740);
+    TempDir dir;
+    RegisterTables t;
+    int loaded = 0;
+    for (int i = 0; i < 300; ++i) {
+        std::string text = original;
+        if (i % 3 == 0) {
+            // Byte damage: flips, cuts and inserted markup characters.
+            for (int k = 0; k < 1 + i % 7; ++k) {
+                size_t at = rng() % text.size();
+                switch (rng() % 4) {
+                case 0:
+                    text[at] = static_cast<char>(rng());
+                    break;
+                case 1:
+                    text.resize(at);
+                    break;
+                case 2:
+                    text.insert(at, 1, "<>\"&="[rng() % 5]);
+                    break;
+                default:
+                    text.erase(at, rng() % 40);
+                    break;
+                }
+                if (text.empty()) break;
+            }
+        } else {
+            // Value damage: numeric attributes get values the tables cannot hold.
+            for (int k = 0; k < 1 + i % 11; ++k) {
+                const char* attrs[] = {"REGISTER=\"", "G_ORDER=\"", "TYPE=\"", "ACCESS=\"", "S_ORDER=\""};
+                std::string attr = attrs[rng() % 5];
+                size_t at = text.find(attr, rng() % text.size());
+                if (at == std::string::npos) continue;
+                size_t start = at + attr.size(), end = text.find('"', start);
+                text.replace(start, end - start, values[rng() % std::size(values)]);
+            }
+        }
+        SCOPED_TRACE(i);
+        std::string failure;
+        if (!loadRegisterFile(dir.write("damaged.xml", text), t, &failure)) {
+            EXPECT_FALSE(failure.empty());
+            continue;
+        }
+        ++loaded;
+        EXPECT_LE(t.pollCount, MaxPollCount);
+        EXPECT_LT(t.lastGroupIndex, RegisterGroupCount);
+        EXPECT_LE(t.eventRegisterCount, EventRegisterCapacity);
+        for (int32_t r : t.EventRegisters) EXPECT_TRUE(r >= 0 && r < RegisterTableSize);
+    }
+    EXPECT_GT(loaded, 150); // value damage keeps the file readable: rows are skipped, not the file
 }
