@@ -26,14 +26,11 @@ void StopFd::Wake::operator()() const noexcept {
     [[maybe_unused]] ssize_t n = ::write(fd, &one, sizeof one);
 }
 
-StopFd::StopFd(std::stop_token token) : token_(token), fd_(makeEventFd()), callback_(token_, Wake{fd_}) {}
-
-StopFd::~StopFd() {
-    ::close(fd_);
-}
+StopFd::StopFd(std::stop_token token)
+    : token_(token), fd_(makeEventFd()), callback_(token_, Wake{fd_.get()}) {}
 
 StopFd::Wait StopFd::wait(int fd, short events, int timeoutMs) const {
-    pollfd fds[2] = {{fd_, POLLIN, 0}, {fd, events, 0}};
+    pollfd fds[2] = {{fd_.get(), POLLIN, 0}, {fd, events, 0}};
     while (true) {
         if (stopRequested()) return Wait::Stopped;
         int n = ::poll(fds, 2, timeoutMs);
@@ -52,7 +49,7 @@ bool StopFd::sleepFor(std::chrono::milliseconds duration) const {
         // Rounded up: a delay is never shorter than asked.
         auto left = std::chrono::ceil<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
         if (left.count() <= 0) return true;
-        pollfd fd{fd_, POLLIN, 0};
+        pollfd fd{fd_.get(), POLLIN, 0};
         if (::poll(&fd, 1, static_cast<int>(std::min<long long>(left.count(), 1 << 30))) > 0)
             return !stopRequested();
     }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "sim/fd.h"
+
 #include <chrono>
 #include <stop_token>
 
@@ -12,12 +14,11 @@ public:
     enum class Wait { Ready, Stopped, Timeout, Error };
 
     explicit StopFd(std::stop_token token);
-    ~StopFd();
     StopFd(const StopFd&) = delete;
     StopFd& operator=(const StopFd&) = delete;
 
     bool stopRequested() const { return token_.stop_requested(); }
-    int fd() const { return fd_; }
+    int fd() const { return fd_.get(); }
 
     // Waits for `events` on `fd` (a negative timeout waits for ever).
     Wait wait(int fd, short events, int timeoutMs) const;
@@ -31,7 +32,9 @@ private:
     };
 
     std::stop_token token_;
-    int fd_;
+    UniqueFd fd_;
+    // Declared after fd_: destroyed first, and its destructor waits for a callback that is
+    // running on the stopping thread, so the eventfd is never closed under a write.
     std::stop_callback<Wake> callback_;
 };
 

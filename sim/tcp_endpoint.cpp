@@ -11,6 +11,29 @@
 
 namespace kt::sim {
 
+namespace {
+
+constexpr int RestOfRequestTimeoutMs = 500;
+
+// libmodbus frames a request by its function code and knows the layout of only some; the MBAP
+// header says how long the request really is. Reads what libmodbus left of a request it did not
+// know, so that the rest is neither lost from the log nor taken for the next request. False when
+// the request cannot be completed or the header and the body disagree.
+bool completeRequest(const StopFd& stop, int fd, uint8_t (&adu)[MODBUS_TCP_MAX_ADU_LENGTH], int& n) {
+    if (n < 7) return false;
+    const size_t declared = 6 + (static_cast<size_t>(adu[4]) << 8 | adu[5]);
+    if (declared < static_cast<size_t>(n) || declared > sizeof adu) return false;
+    while (static_cast<size_t>(n) < declared) {
+        if (stop.wait(fd, POLLIN, RestOfRequestTimeoutMs) != StopFd::Wait::Ready) return false;
+        ssize_t got = ::recv(fd, adu + n, declared - static_cast<size_t>(n), 0);
+        if (got <= 0) return false;
+        n += static_cast<int>(got);
+    }
+    return true;
+}
+
+} // namespace
+
 TcpEndpoint::TcpEndpoint(ModbusService& service, FaultPlan& faults) : service_(service), faults_(faults) {}
 
 TcpEndpoint::~TcpEndpoint() {
@@ -109,14 +132,11 @@ void TcpEndpoint::serveConnection(std::stop_token token, int fd, std::atomic<boo
         int n = modbus_receive(ctx.get(), adu);
         if (n < 0) break;
         if (n == 0) continue;
+        if (!completeRequest(stop, fd, adu, n)) break;
         auto outcome =
             service_.serve(ctx.get(), {adu, static_cast<size_t>(n)}, Transport::Tcp, stop, scratch.get());
         if (outcome == ModbusService::Outcome::Stopped || outcome == ModbusService::Outcome::SendFailed)
             break;
-        // libmodbus frames a request by its function code; for a function the unit refuses, what
-        // it read may not be the whole request, and the rest must not pass for the next one.
-        if (n > 7 && adu[7] != FcReadHoldingRegisters && adu[7] != FcWriteMultipleRegisters)
-            modbus_flush(ctx.get());
         if (faults_.dropConnection(++served)) break;
     }
     done = true;

@@ -6,6 +6,8 @@ LINK  tcp:HOST:PORT | rtu:DEVICE
 OP    read:START:COUNT            function 3
       write:START:V1,V2,...       function 16
       coil:N:on|off               function 5
+      write-single:REG:VALUE      function 6 (not one the KT-740 offers)
+      diag                        function 8, sub-function 2 (not one the KT-740 offers)
       raw-read:START:COUNT        function 3 on an RTU line, framed and CRC-checked here byte by byte,
                                   so that a wrong CRC shows as such rather than as silence
       send-only:UNIT:START:COUNT  function 3 to another unit id on an RTU line, without waiting
@@ -107,6 +109,10 @@ def run(client, link, timeout, unit, op):
         return outcome(client.write_registers(int(args[0], 0), values, slave=unit), values=False)
     if name == "coil":
         return outcome(client.write_coil(int(args[0], 0), args[1] == "on", slave=unit), values=False)
+    if name == "write-single":
+        return outcome(client.write_register(int(args[0], 0), int(args[1], 0), slave=unit), values=False)
+    if name == "diag":
+        return outcome(client.diag_read_diagnostic_register(slave=unit), values=False)
     if name == "raw-read":
         return raw_read(client, unit, int(args[0], 0), int(args[1], 0))
     if name == "send-only":
