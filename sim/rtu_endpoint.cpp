@@ -120,6 +120,7 @@ void RtuEndpoint::serve(std::stop_token token) {
         } else if (n < 0) {
             // A bad CRC, a frame cut short or noise: a serial unit drops it and waits for silence.
             // What is left of it in the buffer must not become the start of the next request.
+            std::fprintf(stderr, "kt740sim: RTU request dropped: %s\n", modbus_strerror(errno));
             modbus_flush(ctx_.get());
         } else {
             endWaitForOtherUnit(fd);

@@ -130,9 +130,19 @@ void TcpEndpoint::serveConnection(std::stop_token token, int fd, std::atomic<boo
         // Failure here is the peer closing, a frame cut short or one libmodbus cannot parse: the
         // stream has no resynchronisation point, so the connection ends and the master reconnects.
         int n = modbus_receive(ctx.get(), adu);
-        if (n < 0) break;
+        if (n < 0) {
+            if (errno != ECONNRESET)
+                std::fprintf(stderr, "kt740sim: TCP connection closed: %s\n", modbus_strerror(errno));
+            break;
+        }
         if (n == 0) continue;
-        if (!completeRequest(stop, fd, adu, n)) break;
+        if (!completeRequest(stop, fd, adu, n)) {
+            if (!stop.stopRequested())
+                std::fprintf(stderr,
+                             "kt740sim: TCP connection closed: a request shorter or longer than its MBAP "
+                             "length\n");
+            break;
+        }
         auto outcome =
             service_.serve(ctx.get(), {adu, static_cast<size_t>(n)}, Transport::Tcp, stop, scratch.get());
         if (outcome == ModbusService::Outcome::Stopped || outcome == ModbusService::Outcome::SendFailed)

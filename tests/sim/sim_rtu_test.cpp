@@ -80,6 +80,27 @@ TEST_F(SimRtu, IgnoresOtherUnitIdsWithoutLosingTheNextRequest) {
     EXPECT_THAT(sim->logLines(), ElementsAre("fc=3 start=0 count=2", "fc=3 start=4 count=1"));
 }
 
+TEST_F(SimRtu, DropsBrokenRequestsAndAnswersTheNext) {
+    start();
+    const char* broken[] = {
+        "FE0300000002FFFF", // a bad CRC
+        "FE10000000020412", // cut short
+        "FE2B0E0100AABB",   // a function the unit does not know
+        "1691785525367E789A53B86A524A969D0C3B7A2042E7FBEAC5099819AFBA03B63D8AC1BE497F92FF", // noise
+    };
+    std::vector<std::string> ops;
+    // A second of silence after each: the unit waits half a second for the rest of a frame.
+    for (const char* bytes : broken)
+        ops.insert(ops.end(), {std::string("send-bytes:") + bytes, "sleep:1000", "read:0:2"});
+    auto r = master(ops);
+    for (size_t i = 0; i < r.size(); i += 3) {
+        EXPECT_TRUE(r[i + 2].ok()) << broken[i / 3] << ": " << r[i + 2].detail;
+        EXPECT_THAT(r[i + 2].values, ElementsAre(740, 250)) << broken[i / 3];
+    }
+    EXPECT_THAT(sim->stderrText(), HasSubstr("kt740sim: RTU request dropped: Invalid CRC"));
+    EXPECT_TRUE(sim->running());
+}
+
 TEST_F(SimRtu, BadCrcEveryKthAnswer) {
     start({"--bad-crc-every", "2"});
     auto r = master({"raw-read:0:2", "raw-read:0:2", "raw-read:0:2", "read:0:2"});

@@ -114,6 +114,28 @@ TEST_F(SimTcp, RefusesWhatAUnitCannotDo) {
     EXPECT_THAT(sim->stderrText(), Not(HasSubstr("command")));
 }
 
+TEST_F(SimTcp, SurvivesBrokenRequests) {
+    start();
+    const char* broken[] = {
+        "000100000000FE03",             // MBAP length 0
+        "00010000FFFFFE030000000A",     // a length beyond any request
+        "00010000000BFE10000000020312", // byte count 3 for 2 registers, cut short
+        "000100000009FE2B0E01000102",   // function 43, its body shorter than the header says
+        "0001",                         // header cut short
+        "1691785525367E789A53B86A524A969D0C3B7A2042E7FBEAC5099819AFBA03B63D8AC1BE497F92FF0BCC4D2FC619D374C0A0"
+        "A01EF31FBFA933DB9591459DF4DA",
+    };
+    std::vector<std::string> ops;
+    for (const char* bytes : broken)
+        ops.insert(ops.end(), {std::string("send-bytes:") + bytes, "reconnect", "read:0:2"});
+    auto r = master(ops);
+    for (size_t i = 0; i < r.size(); i += 3) {
+        EXPECT_TRUE(r[i + 2].ok()) << broken[i / 3] << ": " << r[i + 2].detail;
+        EXPECT_THAT(r[i + 2].values, ElementsAre(740, 250)) << broken[i / 3];
+    }
+    EXPECT_TRUE(sim->running());
+}
+
 TEST_F(SimTcp, MaxReadRefusesLongerReads) {
     start({"--max-read", "20"});
     auto r = master({"read:0:20", "read:0:21", "read:0:50",

@@ -11,6 +11,7 @@ OP    read:START:COUNT            function 3
       raw-read:START:COUNT        function 3 on an RTU line, framed and CRC-checked here byte by byte,
                                   so that a wrong CRC shows as such rather than as silence
       send-only:UNIT:START:COUNT  function 3 to another unit id on an RTU line, without waiting
+      send-bytes:HEX              writes the bytes as they are (noise, broken frames), waits for nothing
       concurrent:N:START:COUNT    TCP: N connections open at once, each reads while all stay open
       reconnect                   closes the connection and opens it again
       sleep:MS
@@ -117,6 +118,14 @@ def run(client, link, timeout, unit, op):
         return raw_read(client, unit, int(args[0], 0), int(args[1], 0))
     if name == "send-only":
         return send_only(client, *(int(a, 0) for a in args))
+    if name == "send-bytes":
+        data = bytes.fromhex(args[0])
+        if hasattr(client.socket, "sendall"):
+            client.socket.sendall(data)
+        else:
+            client.socket.write(data)
+            client.socket.flush()
+        return "ok", ""
     if name == "concurrent":
         return concurrent(link, timeout, unit, *(int(a, 0) for a in args))
     if name == "reconnect":

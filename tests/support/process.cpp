@@ -52,15 +52,15 @@ std::vector<std::string> splitLines(const std::string& text) {
     return lines;
 }
 
-int spawnProcess(const std::vector<std::string>& argv, const std::string& outPath,
-                 const std::string& errPath) {
+int spawnProcess(const std::vector<std::string>& argv, const std::string& outPath, const std::string& errPath,
+                 const std::string& inPath) {
     std::vector<char*> args;
     for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 0, inPath.c_str(), O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
 
@@ -95,10 +95,12 @@ int waitProcess(int pid, std::chrono::milliseconds timeout) {
     }
 }
 
-CommandResult runCommand(const std::vector<std::string>& argv, std::chrono::milliseconds timeout) {
+CommandResult runCommand(const std::vector<std::string>& argv, std::chrono::milliseconds timeout,
+                         const std::string& input) {
     TempDir dir;
     CommandResult result;
-    int pid = spawnProcess(argv, dir.file("out"), dir.file("err"));
+    std::ofstream(dir.file("in"), std::ios::binary) << input;
+    int pid = spawnProcess(argv, dir.file("out"), dir.file("err"), dir.file("in"));
     result.exitCode = waitProcess(pid, timeout);
     if (result.exitCode < 0) {
         result.timedOut = true;

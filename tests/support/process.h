@@ -39,13 +39,15 @@ struct CommandResult {
     std::string err;
 };
 
-// Runs argv[0] (a path) with the arguments, standard input from /dev/null, and waits for it;
+// Runs argv[0] (a path) with the arguments and `input` on its standard input, and waits for it;
 // killed after `timeout`. Output goes through files, so a chatty child never blocks on a pipe.
-CommandResult runCommand(const std::vector<std::string>& argv, std::chrono::milliseconds timeout = 60s);
+CommandResult runCommand(const std::vector<std::string>& argv, std::chrono::milliseconds timeout = 60s,
+                         const std::string& input = {});
 
-// A child started with posix_spawn, stdout and stderr into the given files.
-int spawnProcess(const std::vector<std::string>& argv, const std::string& outPath,
-                 const std::string& errPath);
+// A child started with posix_spawn, stdout and stderr into the given files, standard input from
+// `inPath`.
+int spawnProcess(const std::vector<std::string>& argv, const std::string& outPath, const std::string& errPath,
+                 const std::string& inPath = "/dev/null");
 // Waits up to `timeout` for `pid`; the exit code as above, or -1 while it still runs.
 int waitProcess(int pid, std::chrono::milliseconds timeout);
 
