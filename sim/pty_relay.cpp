@@ -1,6 +1,8 @@
 #include "sim/pty_relay.h"
 
 #include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <poll.h>
 #include <sys/ioctl.h>
@@ -153,7 +155,10 @@ void PtyRelay::run(std::stop_token token) {
         pollfd fds[3] = {
             {stop.fd(), POLLIN, 0}, {lineSide_, POLLIN, 0}, {unitOpen ? unitSide_ : -1, POLLIN, 0}};
         int n = ::poll(fds, 3, TickMs);
-        if (n < 0 && errno != EINTR) break;
+        if (n < 0 && errno != EINTR) {
+            std::fprintf(stderr, "kt740sim: the RTU line stopped: %s\n", std::strerror(errno));
+            break;
+        }
         if (fds[0].revents || stop.stopRequested()) break;
 
         if (fds[1].revents & POLLIN) {

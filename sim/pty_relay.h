@@ -22,7 +22,7 @@ struct FrameSplit {
 FrameSplit splitAnswer(std::span<const uint8_t> bytes);
 
 // The same for the requests the program sends, from the function code as the Modbus
-// specification frames them; Unknown for functions it does not know the length of.
+// standard frames them; Unknown for functions it does not know the length of.
 FrameSplit splitRequest(std::span<const uint8_t> bytes);
 
 // Makes the frame's CRC wrong, the rest untouched.
