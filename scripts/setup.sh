@@ -9,7 +9,7 @@ packages=(
     qt6-base-dev libgl-dev fonts-dejavu-core
     libpugixml-dev libmodbus-dev
     libgtest-dev libgmock-dev libbenchmark-dev
-    libxml2-utils socat mbpoll python3-pymodbus
+    libxml2-utils socat mbpoll python3-pymodbus python3-serial python3-serial-asyncio
     xvfb xauth
 )
 

@@ -1,0 +1,100 @@
+// kt740sim: a simulated KT-740 relay on Modbus TCP and on a pseudo-terminal with Modbus RTU.
+
+#include "sim/fault_plan.h"
+#include "sim/modbus_service.h"
+#include "sim/options.h"
+#include "sim/request_log.h"
+#include "sim/rtu_endpoint.h"
+#include "sim/tcp_endpoint.h"
+#include "sim/unit.h"
+
+#include <csignal>
+#include <cstdio>
+#include <exception>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+int fail(const std::string& message) {
+    std::fprintf(stderr, "kt740sim: %s\n", message.c_str());
+    return 1;
+}
+
+int run(const kt::sim::Options& options) {
+    using namespace kt::sim;
+
+    // SIGINT and SIGTERM are taken by sigwait below: blocked here, before any thread exists, so
+    // that every thread inherits the mask and none is interrupted by them.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    std::signal(SIGPIPE, SIG_IGN); // a master that hung up is seen as a failed send
+
+    for (const auto& warning : optionWarnings(options))
+        std::fprintf(stderr, "kt740sim: warning: %s\n", warning.c_str());
+
+    std::unique_ptr<RequestLog> log;
+    if (!options.logPath.empty()) {
+        std::string error;
+        log = RequestLog::open(options.logPath, &error);
+        if (!log) return fail(error);
+    }
+    Unit unit(options.identity, options.presets, [](std::string_view note) {
+        std::fprintf(stderr, "kt740sim: %.*s\n", int(note.size()), note.data());
+    });
+    FaultPlan faults(options.faults);
+    ModbusService service(unit, faults, log.get());
+
+    std::unique_ptr<TcpEndpoint> tcp;
+    std::unique_ptr<RtuEndpoint> rtu;
+    std::string error;
+    if (options.tcp) {
+        tcp = std::make_unique<TcpEndpoint>(service, faults);
+        if (!tcp->open(*options.tcp, &error)) return fail(error);
+    }
+    if (options.rtu) {
+        rtu = std::make_unique<RtuEndpoint>(service, faults, options.paceBaud);
+        if (!rtu->open(&error)) return fail(error);
+    }
+    if (tcp) {
+        tcp->start();
+        std::printf("listening tcp %s\n", tcp->address().c_str());
+    }
+    if (rtu) {
+        rtu->start();
+        std::printf("listening rtu %s\n", rtu->device().c_str());
+    }
+    std::fflush(stdout);
+
+    int signal = 0;
+    sigwait(&stopSignals, &signal);
+    if (rtu) rtu->stop();
+    if (tcp) tcp->stop();
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    kt::sim::Options options;
+    try {
+        options = kt::sim::parseOptions(args);
+    } catch (const kt::sim::UsageError& e) {
+        std::fprintf(stderr, "kt740sim: %s\nTry 'kt740sim --help' for the options.\n", e.what());
+        return 2;
+    }
+    if (options.help) {
+        std::fputs(kt::sim::usageText(), stdout);
+        return 0;
+    }
+    try {
+        return run(options);
+    } catch (const std::exception& e) {
+        return fail(e.what());
+    }
+}

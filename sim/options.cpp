@@ -1,0 +1,218 @@
+#include "sim/options.h"
+
+#include <algorithm>
+#include <charconv>
+#include <string_view>
+
+namespace kt::sim {
+
+namespace {
+
+constexpr size_t RegisterCount = 1000;
+
+long long parseNumber(std::string_view text, long long min, long long max, std::string_view what) {
+    std::string_view digits = text;
+    bool negative = false;
+    if (digits.starts_with('-')) {
+        negative = true;
+        digits.remove_prefix(1);
+    }
+    int base = 10;
+    if (digits.starts_with("0x") || digits.starts_with("0X")) {
+        base = 16;
+        digits.remove_prefix(2);
+    }
+    unsigned long long magnitude = 0;
+    auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), magnitude, base);
+    bool ok = !digits.empty() && ec == std::errc() && end == digits.data() + digits.size() &&
+              magnitude <= (1ULL << 62);
+    long long value = negative ? -static_cast<long long>(magnitude) : static_cast<long long>(magnitude);
+    if (!ok || value < min || value > max)
+        throw UsageError(std::string(what) + " must be a number from " + std::to_string(min) + " to " +
+                         std::to_string(max) + ", not \"" + std::string(text) + "\"");
+    return value;
+}
+
+TcpAddress parseTcpAddress(std::string_view text) {
+    const std::string usage =
+        "--tcp needs HOST:PORT (for example 127.0.0.1:0), not \"" + std::string(text) + "\"";
+    std::string_view host;
+    std::string_view port;
+    if (text.starts_with('[')) {
+        auto close = text.find("]:");
+        if (close == std::string_view::npos) throw UsageError(usage);
+        host = text.substr(1, close - 1);
+        port = text.substr(close + 2);
+    } else {
+        auto colon = text.rfind(':');
+        if (colon == std::string_view::npos) throw UsageError(usage);
+        host = text.substr(0, colon);
+        port = text.substr(colon + 1);
+        if (host.find(':') != std::string_view::npos) throw UsageError(usage); // IPv6 needs brackets
+    }
+    if (host.empty() || port.empty()) throw UsageError(usage);
+    return {std::string(host), static_cast<uint16_t>(parseNumber(port, 0, 65535, "the --tcp port"))};
+}
+
+Preset parsePreset(std::string_view text) {
+    auto equals = text.find('=');
+    if (equals == std::string_view::npos || equals + 1 >= text.size())
+        throw UsageError("--set needs START=V1,V2,... (for example 150=1,2), not \"" + std::string(text) +
+                         "\"");
+    Preset preset;
+    preset.start = static_cast<uint16_t>(
+        parseNumber(text.substr(0, equals), 0, RegisterCount - 1, "the --set register"));
+    std::string_view list = text.substr(equals + 1);
+    while (true) {
+        auto comma = list.find(',');
+        // Negative values are stored as their 16-bit two's complement, as a signed register holds them.
+        long long v = parseNumber(list.substr(0, comma), -32768, 65535, "a --set value");
+        preset.values.push_back(static_cast<uint16_t>(v & 0xFFFF));
+        if (comma == std::string_view::npos) break;
+        list.remove_prefix(comma + 1);
+    }
+    if (preset.start + preset.values.size() > RegisterCount)
+        throw UsageError("--set " + std::string(text) + " runs past register " +
+                         std::to_string(RegisterCount - 1));
+    return preset;
+}
+
+constexpr std::string_view ValuedOptions[] = {
+    "--tcp",      "--model-code", "--firmware", "--model-type", "--comm-option",     "--serial",
+    "--set",      "--log",        "--pace",     "--max-read",   "--exception-every", "--bad-crc-every",
+    "--delay-ms", "--drop-after",
+};
+constexpr std::string_view FlagOptions[] = {"--rtu", "--silent", "--help"};
+
+bool isOneOf(std::string_view name, std::span<const std::string_view> list) {
+    return std::find(list.begin(), list.end(), name) != list.end();
+}
+
+} // namespace
+
+Options parseOptions(std::span<const std::string> args) {
+    Options o;
+    std::vector<std::string> seen;
+    for (size_t i = 0; i < args.size(); ++i) {
+        std::string_view word = args[i];
+        if (!word.starts_with("--")) throw UsageError("unexpected argument \"" + std::string(word) + "\"");
+        std::string name(word);
+        std::optional<std::string> value;
+        if (auto eq = word.find('='); eq != std::string_view::npos) {
+            name = std::string(word.substr(0, eq));
+            value = std::string(word.substr(eq + 1));
+        }
+        if (isOneOf(name, FlagOptions)) {
+            if (value) throw UsageError("option " + name + " takes no value");
+        } else if (isOneOf(name, ValuedOptions)) {
+            if (!value) {
+                if (i + 1 >= args.size()) throw UsageError("option " + name + " needs a value");
+                value = args[++i];
+            }
+        } else {
+            throw UsageError("unknown option " + name);
+        }
+        if (name != "--set") {
+            if (std::find(seen.begin(), seen.end(), name) != seen.end())
+                throw UsageError("option " + name + " is given more than once");
+            seen.push_back(name);
+        }
+
+        auto u16 = [&](std::string_view what) {
+            return static_cast<uint16_t>(parseNumber(*value, 0, 65535, what));
+        };
+        auto count = [&](long long min, long long max) {
+            return static_cast<uint32_t>(parseNumber(*value, min, max, name));
+        };
+        if (name == "--help")
+            o.help = true;
+        else if (name == "--rtu")
+            o.rtu = true;
+        else if (name == "--silent")
+            o.faults.silent = true;
+        else if (name == "--tcp")
+            o.tcp = parseTcpAddress(*value);
+        else if (name == "--model-code")
+            o.identity.modelCode = u16(name);
+        else if (name == "--firmware")
+            o.identity.firmware = u16(name);
+        else if (name == "--model-type")
+            o.identity.modelType = u16(name);
+        else if (name == "--comm-option")
+            o.identity.commOption = u16(name);
+        else if (name == "--serial")
+            o.identity.serial = count(0, 0xFFFFFFFFLL);
+        else if (name == "--set")
+            o.presets.push_back(parsePreset(*value));
+        else if (name == "--log") {
+            if (value->empty()) throw UsageError("option --log needs a file name");
+            o.logPath = *value;
+        } else if (name == "--pace")
+            o.paceBaud = count(50, 4000000);
+        else if (name == "--max-read")
+            o.faults.maxRead = static_cast<uint16_t>(count(0, 125));
+        else if (name == "--exception-every")
+            o.faults.exceptionEvery = count(1, 1000000);
+        else if (name == "--bad-crc-every")
+            o.faults.badCrcEvery = count(1, 1000000);
+        else if (name == "--delay-ms")
+            o.faults.delayMs = count(0, 600000);
+        else if (name == "--drop-after")
+            o.faults.dropAfter = count(1, 1000000);
+    }
+    if (!o.help && !o.tcp && !o.rtu)
+        throw UsageError("nothing to serve: give --tcp HOST:PORT, --rtu or both");
+    return o;
+}
+
+std::vector<std::string> optionWarnings(const Options& o) {
+    std::vector<std::string> warnings;
+    if (!o.rtu) {
+        if (o.faults.badCrcEvery)
+            warnings.push_back("--bad-crc-every applies to the RTU endpoint only (--rtu)");
+        if (o.paceBaud) warnings.push_back("--pace applies to the RTU endpoint only (--rtu)");
+    }
+    if (!o.tcp && o.faults.dropAfter)
+        warnings.push_back("--drop-after applies to the TCP endpoint only (--tcp)");
+    return warnings;
+}
+
+std::string formatHostPort(const std::string& host, uint16_t port) {
+    if (host.find(':') != std::string::npos) return "[" + host + "]:" + std::to_string(port);
+    return host + ":" + std::to_string(port);
+}
+
+const char* usageText() {
+    return R"(Usage: kt740sim [--tcp HOST:PORT] [--rtu] [options]
+A simulated KT-740 relay for the desk and for tests. Runs until SIGINT or SIGTERM.
+
+Endpoints (at least one):
+  --tcp HOST:PORT        Modbus TCP (functions 3, 16; value n into register 6 runs
+                         command n); port 0 picks a free port
+  --rtu                  Modbus RTU at unit id 254 on a pseudo-terminal (functions 3,
+                         16, 5; coil n ON runs command n)
+  Each prints "listening tcp HOST:PORT" or "listening rtu DEVICE" when ready.
+
+Identification (registers 0..5):
+  --model-code N         register 0 (default 740)
+  --firmware N           register 1, raw; 0x8000 marks a prototype (default 250)
+  --serial N             registers 2..3, low word first (default 1)
+  --model-type N         register 4 (default 0)
+  --comm-option N        register 5 (default 0)
+  --set START=V1,V2,...  preset registers from START (repeatable, applied last)
+
+Recording and timing:
+  --log FILE             one line per request received (the file is truncated)
+  --pace BAUD            RTU answers take the time a serial line at BAUD needs
+
+Faults:
+  --silent               never answer
+  --max-read N           reads of more than N registers get exception 3
+  --exception-every K    every K-th request gets exception 4
+  --bad-crc-every K      every K-th RTU answer carries a corrupted CRC
+  --delay-ms D           answer D ms late
+  --drop-after K         close each TCP connection after its K-th request
+)";
+}
+
+} // namespace kt::sim

@@ -1,0 +1,69 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace kt::sim {
+
+// A malformed command line; main prints it and exits 2.
+struct UsageError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// What the unit reports about itself in registers 0..5.
+struct Identity {
+    uint16_t modelCode = 740;
+    uint16_t firmware = 250; // raw register 1: bit 15 marks a prototype
+    uint16_t modelType = 0;
+    uint16_t commOption = 0;
+    uint32_t serial = 1; // registers 2..3, low word first
+};
+
+// --set START=V1,V2,...: consecutive registers preset at start-up.
+struct Preset {
+    uint16_t start = 0;
+    std::vector<uint16_t> values;
+};
+
+// The misbehaviour the tests ask for. Zero means "off" for every counter.
+struct FaultOptions {
+    bool silent = false;
+    std::optional<uint16_t> maxRead;
+    uint32_t exceptionEvery = 0;
+    uint32_t badCrcEvery = 0; // RTU answers only
+    uint32_t delayMs = 0;
+    uint32_t dropAfter = 0; // TCP connections only
+};
+
+struct TcpAddress {
+    std::string host; // without brackets for IPv6
+    uint16_t port = 0;
+};
+
+struct Options {
+    bool help = false;
+    std::optional<TcpAddress> tcp;
+    bool rtu = false;
+    Identity identity;
+    std::vector<Preset> presets; // applied after the identification, in order
+    std::string logPath;         // empty: no request log
+    uint32_t paceBaud = 0;       // 0: answers leave at once
+    FaultOptions faults;
+};
+
+// Throws UsageError with one clear sentence.
+Options parseOptions(std::span<const std::string> args);
+
+// Options that are valid but have no effect with the endpoints chosen.
+std::vector<std::string> optionWarnings(const Options& options);
+
+// "HOST:PORT" as printed in the ready line, with brackets around an IPv6 host.
+std::string formatHostPort(const std::string& host, uint16_t port);
+
+const char* usageText();
+
+} // namespace kt::sim

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <span>
+
+namespace kt::sim {
+
+// The unit's holding registers. The Modbus endpoints and, later, the unit's own behaviour (moving
+// measurements, the event ring) touch them from different threads, so every access takes the lock
+// and a block read or write is one atomic step: a master never sees half of a write.
+class RegisterMap {
+public:
+    static constexpr size_t Count = 1000;
+
+    static bool contains(size_t start, size_t count) { return start <= Count && count <= Count - start; }
+
+    // The whole range or nothing: false when [start, start + out.size()) leaves the map.
+    bool read(size_t start, std::span<uint16_t> out) const;
+    bool write(size_t start, std::span<const uint16_t> values);
+
+    uint16_t get(size_t reg) const;       // 0 outside the map
+    bool set(size_t reg, uint16_t value); // false outside the map
+
+private:
+    mutable std::mutex mutex_;
+    std::array<uint16_t, Count> words_{};
+};
+
+} // namespace kt::sim
