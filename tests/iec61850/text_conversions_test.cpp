@@ -23,7 +23,7 @@ TEST(IPText, PartsThatAreNotNumbersCountAsZero) {
         {"10.0.x.1", 0x0A000001}, // a part that is not a number is 0
         {" 10 . 1 . 2 . 3 ", 0x0A010203},
         {"1.2.3.4.5", 0x01020304}, // a fifth part is not read
-        {"0.0.1.256", 0x00000200}, // no range check: 256 spills into the octet before
+        {"0.0.1.256", 0x00000100}, // no range check: 256 is ORed over the octet before
         {"-1.0.0.0", 0xFF000000},
         {"99999999999999999999.0.0.1", 1}, // beyond 64 bits is not a number
     };
