@@ -109,7 +109,9 @@ const FcCounts& TypeIndex::doTypeFCs(pugi::xml_node doType) {
 }
 
 bool TypeIndex::hasFC(pugi::xml_node doType, std::string_view fc) {
-    for (auto& [name, n] : doTypeFCs(doType))
+    auto it = doMemo_.find(doType.internal_object());
+    bool remembered = it != doMemo_.end() && it->second.height - 1 < MaxTypeDepth;
+    for (auto& [name, n] : remembered ? it->second.counts : doTypeFCs(doType))
         if (name == fc && n > 0) return true;
     return false;
 }
