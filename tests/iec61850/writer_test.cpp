@@ -473,12 +473,12 @@ void fillEverything(TICDParser& p) {
                 if (p.HasFC(d.element, fc))
                     codes.push_back(p.EncodeMember("LD0", ln.caption, d.caption, "", fc));
     ASSERT_GT(codes.size(), 10u);
-    const char* nodes[] = {"LLN0", "MMXN1", "GGIO1", "GFPTOC1", "PTRC1", "LPHD1", "MMXU1", "PTOV1"};
+    const std::vector<std::string>& nodes = tree.devices.at(0).logicalNodes;
     for (int slot = p.FirstUserDataSet; slot < DataSetSlots; ++slot) {
         std::vector<uint32_t> members;
         for (int m = 0; m < MaxEditorMembers; ++m) members.push_back(codes[(slot + m) % codes.size()]);
         std::string name = slot == 31 ? "U" + std::string(31, 'z') : "U" + std::to_string(slot);
-        p.SetDataSet(slot, dataSet(std::string(nodes[slot % 8]) + "$" + name, members));
+        p.SetDataSet(slot, dataSet(nodes[slot % nodes.size()] + "$" + name, members));
     }
     const int indexes[] = {0, 1, 3, 4, 5, 32, 33, 255};
     for (int i = 0; i < p.RCBCount(); ++i) {
