@@ -254,6 +254,9 @@ int sclImport(std::span<const std::string> words) {
     const auto& pos = args.positional();
     TICDParser parser(pos[0], -1);
     std::optional<std::string> ied = args.value("--ied");
+    // The import quietly keeps the template for a file without an IED; a script should hear it.
+    if (TICDParser(pos[1], -1).IEDNames().empty())
+        throw std::runtime_error(pos[1] + " holds no IED to import");
     NamedIedChoice choice(ied);
     parser.ImportFile(pos[1], &choice);
     if (ied && parser.IEDName() != *ied) throw std::runtime_error("no IED named " + *ied + " in " + pos[1]);

@@ -268,6 +268,12 @@ TEST(SclImport, MergedFileValidatesAndReadsBack) {
                                   q(dir.file("never.icd")));
     EXPECT_EQ(missing.exit, 1);
     EXPECT_FALSE(std::filesystem::exists(dir.file("never.icd")));
+    CliRun empty = cli(dir, "scl-import " + q(test::templatePath()) + " " +
+                                q(dir.write("empty.cid", test::scl("<Communication/>"))) + " " +
+                                q(dir.file("never.icd")));
+    EXPECT_EQ(empty.exit, 1);
+    EXPECT_NE(empty.err.find("holds no IED to import"), std::string::npos) << empty.err;
+    EXPECT_FALSE(std::filesystem::exists(dir.file("never.icd")));
 }
 
 } // namespace
