@@ -1,7 +1,8 @@
 // Reads through the link facade against kt740sim, as the monitor makes them: one 50-register
 // read, and a 250-register block in five requests of 50. Over loopback TCP, and over the
 // simulator's pseudo-terminal paced like a 115200 baud line, where the counter "x_wire" is the
-// time per iteration over the line's wire time (10 bits a byte, request and answer).
+// time per iteration over the line's wire time (10 bits a byte, request and answer). The same
+// pty unpaced shows what the transport and the simulator's relay cost apart from the wire.
 #include "link/protocol.h"
 #include "tests/support/sim_process.h"
 
@@ -31,23 +32,26 @@ struct Link {
     std::unique_ptr<kt::Protocol> facade;
 };
 
-Link& link(bool serial) {
-    static Link links[2];
-    Link& l = links[serial ? 1 : 0];
+enum Road { Tcp, PacedPty, Pty };
+
+Link& link(Road road) {
+    static Link links[3];
+    Link& l = links[road];
     if (!l.facade) {
-        l.sim = std::make_unique<SimProcess>(serial ? std::vector<std::string>{"--rtu", "--pace", "115200"}
-                                                    : std::vector<std::string>{"--tcp", "127.0.0.1:0"});
-        l.settings = *kt::parseLink(serial ? l.sim->serialLink() : l.sim->tcpLink());
+        static const std::vector<std::string> options[3] = {
+            {"--tcp", "127.0.0.1:0"}, {"--rtu", "--pace", "115200"}, {"--rtu"}};
+        l.sim = std::make_unique<SimProcess>(options[road]);
+        l.settings = *kt::parseLink(road == Tcp ? l.sim->tcpLink() : l.sim->serialLink());
         l.facade = std::make_unique<kt::Protocol>(l.settings);
     }
     return l;
 }
 
-// range(0): 1 = serial, 0 = TCP; range(1): requests of 50 per iteration.
+// range(0): the Road; range(1): requests of 50 per iteration.
 void BM_SimRead(benchmark::State& state) {
-    const bool serial = state.range(0) == 1;
+    const Road road = static_cast<Road>(state.range(0));
     const int requests = static_cast<int>(state.range(1));
-    Link& l = link(serial);
+    Link& l = link(road);
     std::array<uint16_t, 250> regs{};
     // The first read opens the port or the connection.
     if (!l.facade->ReadRegisters(l.settings, 0, Chunk, regs.data()))
@@ -64,15 +68,17 @@ void BM_SimRead(benchmark::State& state) {
     }
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - began;
     state.SetItemsProcessed(state.iterations() * requests * Chunk);
-    if (serial && state.iterations() > 0)
+    if (road == PacedPty && state.iterations() > 0)
         state.counters["x_wire"] =
             took.count() / static_cast<double>(state.iterations()) / wireSeconds(requests, Chunk);
 }
 
 BENCHMARK(BM_SimRead)
-    ->ArgNames({"serial", "requests"})
-    ->Args({0, 1})
-    ->Args({0, 5})
+    ->ArgNames({"road", "requests"})
+    ->Args({Tcp, 1})
+    ->Args({Tcp, 5})
+    ->Args({Pty, 1})
+    ->Args({Pty, 5})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->Iterations(500)
@@ -81,9 +87,9 @@ BENCHMARK(BM_SimRead)
 
 // The paced line takes 10 to 50 ms an iteration: fewer iterations, the same number of repetitions.
 BENCHMARK(BM_SimRead)
-    ->ArgNames({"serial", "requests"})
-    ->Args({1, 1})
-    ->Args({1, 5})
+    ->ArgNames({"road", "requests"})
+    ->Args({PacedPty, 1})
+    ->Args({PacedPty, 5})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->Iterations(60)
