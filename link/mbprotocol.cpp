@@ -2,6 +2,7 @@
 
 #include "link/gui_pump.h"
 
+#include <algorithm>
 #include <chrono>
 #include <iostream>
 #include <thread>
@@ -112,13 +113,16 @@ bool MBProtocol::registerTransfer(uint8_t function, int slaveAddress, int firstR
                                      : rtuWriteRequest(request, slaveAddress, firstRegister, count, src);
     if (!send(request, length)) return failed();
 
-    // Both answers are read as 2N + 5 bytes: a read answer exactly; a write acknowledgement (8
-    // bytes) ends on the inter-byte gap, or for N = 1 leaves its last byte to the next purge.
+    // A read answer is 2N + 5 bytes. A write acknowledgement (8 bytes) is asked for as that too
+    // and ends on the inter-byte gap, but never as fewer than its 8: for N = 1 its last byte
+    // could still be on the line when the next request purges the port, and would then be
+    // taken as the first byte of the next answer.
     const size_t expected = static_cast<size_t>(2 * count + 5);
+    const size_t wanted = function == 0x10 ? std::max<size_t>(expected, 8) : expected;
     std::this_thread::sleep_for(1ms);
     long got = 0;
     for (int reads = 0; reads < 3; ++reads) {
-        got = port_.read(answer.data(), expected);
+        got = port_.read(answer.data(), wanted);
         if (got != 0) break;
         std::this_thread::sleep_for(1ms);
     }

@@ -44,8 +44,7 @@ TEST_F(MBProtocolTest, ReadsTheLargestRequestAndTheHighestRegisters) {
 TEST_F(MBProtocolTest, WritesAndCommandsAreAcknowledged) {
     const uint16_t values[] = {0x1234, 0x0001};
     EXPECT_TRUE(rtu.writeMultipleRegisters(254, 152, 2, values));
-    // One register: the 8-byte acknowledgement is read as 7 bytes; its last byte must not
-    // spoil the next transfer.
+    // One register: the whole 8-byte acknowledgement is read, though 2N + 5 is only 7.
     EXPECT_TRUE(rtu.writeMultipleRegisters(254, 16, 1, values));
     EXPECT_TRUE(rtu.writeMultipleRegisters(254, 17, 1, values + 1));
     EXPECT_TRUE(rtu.executeCommand(254, 3));

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <future>
 
 namespace {
@@ -50,6 +51,30 @@ TEST(ProcessLock, ThreadEndingWithTheLockHandsItOverAbandoned) {
     lock.release();
     EXPECT_EQ(lock.wait(100ms), LockWait::Acquired);
     lock.release();
+}
+
+// At exit the main thread's thread_locals go before static destructors run, and a static
+// destructor may still take the lock (a facade kept in a static).
+TEST(ProcessLockDeathTest, UsableFromStaticDestructorsAtExit) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            struct UsesTheLockLate {
+                ~UsesTheLockLate() {
+                    ProcessLock lock("kt-test-late");
+                    for (int round = 0; round < 2; ++round) {
+                        if (lock.wait(100ms) != LockWait::Acquired) std::_Exit(3);
+                        lock.release();
+                    }
+                }
+            };
+            static UsesTheLockLate late;
+            ProcessLock lock("kt-test-late"); // this thread's list of held locks comes to life
+            if (lock.wait(100ms) != LockWait::Acquired) std::_Exit(2);
+            lock.release();
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 class SerialPortTest : public ::testing::Test {

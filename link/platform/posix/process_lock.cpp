@@ -24,9 +24,17 @@ struct NamedLock {
 // The locks the calling thread holds. A thread that ends while holding one (an exception that
 // killed a worker, a forgotten release) hands it over as abandoned instead of blocking every
 // other thread for good.
+//
+// The list dies with the thread's other thread_locals; the main thread's dies at exit, before
+// static destructors run, and one of those may still use a lock (a facade kept in a static).
+// From then on the thread's locks are not tracked, which only costs the hand-over nobody is
+// left to receive.
+thread_local bool heldListGone = false; // trivially destructible: readable to the thread's end
+
 struct HeldLocks {
     std::vector<NamedLock*> locks;
     ~HeldLocks() {
+        heldListGone = true;
         for (NamedLock* lock : locks) {
             std::lock_guard guard(lock->mutex);
             lock->held = false;
@@ -67,7 +75,7 @@ LockWait ProcessLock::wait(std::chrono::milliseconds timeout) {
     if (!lock.freed.wait_until(guard, deadline, [&] { return !lock.held; })) return LockWait::TimedOut;
     lock.held = true;
     lock.owner = std::this_thread::get_id();
-    heldByThisThread.locks.push_back(&lock);
+    if (!heldListGone) heldByThisThread.locks.push_back(&lock);
     return std::exchange(lock.abandoned, false) ? LockWait::Abandoned : LockWait::Acquired;
 }
 
@@ -76,8 +84,10 @@ void ProcessLock::release() {
     std::lock_guard guard(lock.mutex);
     if (!lock.held || lock.owner != std::this_thread::get_id()) return;
     lock.held = false;
-    auto& mine = heldByThisThread.locks;
-    mine.erase(std::find(mine.begin(), mine.end(), &lock));
+    if (!heldListGone) {
+        auto& mine = heldByThisThread.locks;
+        mine.erase(std::find(mine.begin(), mine.end(), &lock));
+    }
     lock.freed.notify_one();
 }
 
