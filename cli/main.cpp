@@ -1,5 +1,6 @@
 // ktmon740-cli: the relay without the window, for people and scripts.
 #include "cli/cli.h"
+#include "link/mbprotocol.h"
 
 #include <array>
 #include <iostream>
@@ -22,6 +23,8 @@ void usage(std::ostream& os) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // Standard output carries the commands' results (and --json); link diagnostics are not results.
+    kt::setLinkDiagnosticStream(std::cerr);
     std::vector<std::string> words(argv + 1, argv + argc);
     if (words.empty() || words[0] == "--help" || words[0] == "-h" || words[0] == "help") {
         usage(words.empty() ? std::cerr : std::cout);
@@ -33,8 +36,8 @@ int main(int argc, char** argv) {
             try {
                 return c.run(std::span<const std::string>(words).subspan(1));
             } catch (const UsageError& e) {
-                std::cerr << "ktmon740-cli " << c.name << ": " << e.what() << "\nusage: ktmon740-cli " << c.name
-                          << ' ' << c.usage << '\n';
+                std::cerr << "ktmon740-cli " << c.name << ": " << e.what() << "\nusage: ktmon740-cli "
+                          << c.name << ' ' << c.usage << '\n';
                 return ExitUsage;
             } catch (const std::exception& e) {
                 std::cerr << "ktmon740-cli " << c.name << ": " << e.what() << '\n';

@@ -13,8 +13,10 @@ namespace {
 
 using namespace std::chrono_literals;
 
+std::atomic<std::ostream*> diagnosticStream{&std::cout};
+
 void diagnostic(const char* line) {
-    std::cout << line << std::endl;
+    *diagnosticStream.load() << line << std::endl;
 }
 
 // Marks the transfer in progress for the destructor, whatever way it ends.
@@ -34,6 +36,10 @@ bool slaveInRange(int slaveAddress) {
 }
 
 } // namespace
+
+void setLinkDiagnosticStream(std::ostream& os) {
+    diagnosticStream = &os;
+}
 
 MBProtocol::MBProtocol(const std::string& portName, int baudRate)
     : devicePath_(platform::SerialPort::devicePath(portName)), baudRate_(baudRate) {}

@@ -5,9 +5,14 @@
 #include "link/transport.h"
 
 #include <atomic>
+#include <iosfwd>
 #include <string>
 
 namespace kt {
+
+// Where the serial transport's diagnostic lines go: standard output unless changed. The
+// command-line tool sends them to standard error so that its own output stays parseable.
+void setLinkDiagnosticStream(std::ostream& os);
 
 // Modbus RTU over a serial port. Opens the port on the first transfer, counts consecutive
 // failures and closes the port on the fourth in a row; the next transfer opens it again.

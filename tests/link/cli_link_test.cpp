@@ -158,3 +158,17 @@ TEST(CliLinkSerial, ReadsAndCommandsOverTheSerialLink) {
 }
 
 } // namespace
+
+namespace {
+
+// The transport's diagnostic lines about a missing port must not mix into the results.
+TEST(CliLinkSerial, DiagnosticsOfAMissingPortStayOffStandardOutput) {
+    Result r = cli("read serial:/dev/kt-no-such-port 0 2 --json");
+    EXPECT_EQ(r.exit, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("Error: Serial port does not exist. Please check the port name and try again\n"),
+              std::string::npos)
+        << r.err;
+}
+
+} // namespace
