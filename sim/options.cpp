@@ -238,7 +238,8 @@ Identification (registers 0..5):
   --serial N             registers 2..3, low word first (default 1)
   --model-type N         register 4 (default 0)
   --comm-option N        register 5 (default 0)
-  --set START=V1,V2,...  preset registers from START (repeatable, applied last)
+  --set START=V1,V2,...  preset registers from START (repeatable, applied last;
+                         the unit does not move them)
 
 The unit (its register map comes from the register file the program would load for it):
   --resources DIR        folder of the register files (default: resources beside

@@ -33,6 +33,10 @@ void putIdentity(RegisterMap::Words& w, const Identity& id) {
     w.write(0, words);
 }
 
+std::string records(size_t n) {
+    return std::to_string(n) + (n == 1 ? " record" : " records");
+}
+
 bool overlaps(size_t start, size_t count, size_t first, size_t words) {
     return start < first + words && first < start + count;
 }
@@ -311,7 +315,7 @@ void Unit::tick() {
         if (nextTrip_ && at >= *nextTrip_) {
             const size_t index = addTrip(w, at);
             notes.push_back("periodic ground-fault trip: event record " + std::to_string(index) + " added (" +
-                            std::to_string(ring_.count()) + " records)");
+                            records(ring_.count()) + ")");
             const auto period = std::chrono::seconds(setup_.options.tripEverySeconds);
             *nextTrip_ += period;
             if (*nextTrip_ <= at) *nextTrip_ = at + period; // after a stall, no burst of trips
@@ -449,7 +453,7 @@ void Unit::trip() {
     registers_.update([&](Words& w) {
         const size_t index = addTrip(w, now());
         text = "ground-fault trip: event record " + std::to_string(index) + " added (" +
-               std::to_string(ring_.count()) + " records)";
+               records(ring_.count()) + ")";
     });
     note(text);
 }
