@@ -169,7 +169,8 @@ void Unit::initialise() {
         putIdentity(w, setup_.identity);
         for (const Preset& preset : setup_.presets) {
             w.write(preset.start, preset.values);
-            for (size_t i = 0; i < preset.values.size(); ++i) held_.set(preset.start + i);
+            for (size_t r = preset.start; r < preset.start + preset.values.size() && r < held_.size(); ++r)
+                held_.set(r);
         }
         if (profile()) moveNetworkInputs(w);
     });
