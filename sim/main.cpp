@@ -14,6 +14,8 @@
 #include <exception>
 #include <memory>
 #include <string>
+#include <sys/prctl.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -35,6 +37,11 @@ int run(const kt::sim::Options& options) {
     sigaddset(&signals, SIGUSR1);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     std::signal(SIGPIPE, SIG_IGN); // a master that hung up is seen as a failed send
+    if (options.exitWithParent) {
+        const pid_t parent = getppid();
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM); // arrives through the sigwait below like any SIGTERM
+        if (parent == 1 || getppid() != parent) ::raise(SIGTERM); // the parent ended before we asked
+    }
 
     for (const auto& warning : optionWarnings(options))
         std::fprintf(stderr, "kt740sim: warning: %s\n", warning.c_str());

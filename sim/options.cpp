@@ -83,7 +83,8 @@ constexpr std::string_view ValuedOptions[] = {
     "--delay-ms", "--drop-after", "--resources", "--events",     "--newest",          "--trip-every",
     "--sd-card",
 };
-constexpr std::string_view FlagOptions[] = {"--rtu", "--silent", "--help", "--unverified"};
+constexpr std::string_view FlagOptions[] = {"--rtu", "--silent", "--help", "--unverified",
+                                            "--exit-with-parent"};
 
 constexpr long long EventCapacity = 100; // the unit's event ring (EventRing::Capacity)
 
@@ -131,6 +132,8 @@ Options parseOptions(std::span<const std::string> args) {
             o.help = true;
         else if (name == "--rtu")
             o.rtu = true;
+        else if (name == "--exit-with-parent")
+            o.exitWithParent = true;
         else if (name == "--silent")
             o.faults.silent = true;
         else if (name == "--tcp")
@@ -254,6 +257,8 @@ The unit (its register map comes from the register file the program would load f
 Recording and timing:
   --log FILE             one line per request received (the file is truncated)
   --pace BAUD            RTU answers take the time a serial line at BAUD needs
+  --exit-with-parent     stop (as on SIGTERM) when the process that started kt740sim
+                         ends, so a crashed test leaves no simulator behind
 
 Faults:
   --silent               never answer

@@ -64,6 +64,7 @@ struct Options {
     uint32_t paceBaud = 0;       // 0: answers leave at once
     FaultOptions faults;
     UnitOptions unit;
+    bool exitWithParent = false; // stop when the process that started us ends (test harnesses)
 };
 
 // Throws UsageError with one clear sentence.

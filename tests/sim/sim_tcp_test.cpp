@@ -9,6 +9,7 @@
 
 #include <csignal>
 #include <memory>
+#include <thread>
 
 using namespace kt::test;
 using ::testing::ElementsAre;
@@ -230,4 +231,25 @@ TEST(SimCommandLine, FailuresToStartExitWithOne) {
     EXPECT_EQ(noLog.exitCode, 1);
     EXPECT_THAT(noLog.err, HasSubstr("cannot open the log file /nonexistent/dir/x.log"));
     EXPECT_EQ(first.stop(), 0);
+}
+
+// A harness that dies must not leave its simulator behind: the shell below starts one and exits
+// at once, and the simulator must follow it.
+TEST(SimCommandLine, ExitWithParentEndsWithTheProcessThatStartedIt) {
+    auto shell =
+        runCommand({"/bin/sh", "-c",
+                    "'" + binPath("kt740sim") +
+                        "' --tcp 127.0.0.1:0 --exit-with-parent >/dev/null 2>&1 & echo $!; sleep 0.5"},
+                   30s);
+    ASSERT_EQ(shell.exitCode, 0) << shell.err;
+    const pid_t sim = static_cast<pid_t>(std::stol(shell.out));
+    bool gone = false;
+    for (int i = 0; i < 100 && !gone; ++i) {
+        std::this_thread::sleep_for(50ms);
+        // Reparented to init, which reaps it; a zombie still answers kill 0, so look at its state.
+        std::string stat = readFile("/proc/" + std::to_string(sim) + "/stat");
+        gone = stat.empty() || stat.find(") Z ") != std::string::npos;
+    }
+    EXPECT_TRUE(gone) << "kt740sim " << sim << " outlived the shell that started it";
+    if (!gone) ::kill(sim, SIGKILL);
 }

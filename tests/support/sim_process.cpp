@@ -31,6 +31,8 @@ SimProcess::SimProcess(std::vector<std::string> args, std::chrono::milliseconds 
         auto it = std::find_if(args.begin(), args.end(), [](auto& a) { return a.starts_with("--log"); });
         logPath_ = *it == "--log" && it + 1 != args.end() ? *(it + 1) : it->substr(6);
     }
+    // A test that dies must not leave its simulator running.
+    if (!hasOption(args, "--exit-with-parent")) args.push_back("--exit-with-parent");
     args.insert(args.begin(), binPath("kt740sim"));
     pid_ = spawnProcess(args, dir_.file("stdout"), dir_.file("stderr"));
 
