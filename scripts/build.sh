@@ -13,7 +13,8 @@ default)
     ;;
 asan)
     dir=$root/build-asan
-    args=(-DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++-14 -DKT_SANITIZE=address)
+    args=(-DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++-14 -DKT_SANITIZE=address
+          -DKT_BUILD_FUZZ=ON)
     ;;
 tsan)
     dir=$root/build-tsan
