@@ -42,10 +42,14 @@ public:
     std::function<void(int)> onPass;
     std::function<void(uint16_t, const std::array<std::string, EventTextCount>&)> onEvent;
 
-    // The loader's messages, one line each on stderr. Its generic "no files" text is left out: the
-    // precise reason follows as the command's error.
+    // The loader's messages, one line each on stderr. Its abort text opens the command's error
+    // line instead, which adds the precise reason.
     void showMessage(const std::string& text, const std::string& title) override {
-        if (text == NoRegisterFileText) return;
+        if (text == NoRegisterFileText) {
+            std::lock_guard guard(mutex_);
+            abortMessage_ = title + ": " + text;
+            return;
+        }
         std::string line = text;
         while (!line.empty() && line.back() == '\n') line.pop_back();
         for (char& c : line)
@@ -61,8 +65,15 @@ public:
         if (onEvent) onEvent(count, texts);
     }
 
+    std::string abortMessage() {
+        std::lock_guard guard(mutex_);
+        return abortMessage_;
+    }
+
 private:
     std::string command_;
+    std::mutex mutex_;
+    std::string abortMessage_;
 };
 
 // One connection: the engine on the link, identified before any operation. The notifier's
@@ -103,10 +114,11 @@ public:
             throw std::runtime_error(
                 link_ + " did not answer the Modbus identification (registers 0..19); the program "
                         "would now listen for an older unit's legacy frames");
-        throw std::runtime_error(link_ + " answered (model code " + std::to_string(id->modelCode) +
-                                 ", firmware " + std::to_string(id->firmwareRaw) + ", model type " +
-                                 std::to_string(id->modelType) +
-                                 ") but no register file could be used: " + why);
+        const std::string aborted = notifier.abortMessage();
+        throw std::runtime_error(
+            (aborted.empty() ? "" : aborted + " ") + link_ + " answered (model code " +
+            std::to_string(id->modelCode) + ", firmware " + std::to_string(id->firmwareRaw) +
+            ", model type " + std::to_string(id->modelType) + ") but no register file could be used: " + why);
     }
 
 private:
