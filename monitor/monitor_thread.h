@@ -159,9 +159,15 @@ public:
     bool writeRegisterBlock(const uint8_t* bytes, int count, int start);
     bool writeRegister16(uint16_t value);
     bool writeIpAddress(int reg, const std::string& text);
+    // One eventListUpdate per record, newest first (all records when asked, and on the first call
+    // of a connection), or one with "0" (no records) or "999" (count only). When the count itself
+    // cannot be read the answer is "999" with the count last known, and a request for all records
+    // stays for the next call. A record that could not be read shows "--".
     void readEventRecords(bool requestAll);
     bool register199Flag() const;
 
+    // setClock and writeMacAddress return whether their register writes succeeded (their command
+    // follows only then); the other commands return whether the unit acknowledged them.
     bool setClock();
     bool resetToDefaults();
     bool writeMacAddress(int reg, const std::array<uint8_t, 6>& bytes);
