@@ -28,13 +28,10 @@
 #include <QScreen>
 #include <QTabWidget>
 #include <QTextEdit>
-#include <QThread>
 #include <QTimer>
 #include <QVBoxLayout>
 
 #include <algorithm>
-#include <condition_variable>
-#include <mutex>
 #include <string_view>
 
 namespace kt {
@@ -176,43 +173,9 @@ private:
 };
 
 void TMainForm::engineMessage(uint64_t generation, const std::string& text, const std::string& title) {
-    const QString qText = QString::fromStdString(text);
-    const QString qTitle = QString::fromStdString(title);
-    if (QThread::currentThread() == thread()) {
-        if (isCurrent(generation)) kt::showMessage(qText, qTitle, MessageOk, this);
-        return;
-    }
-    // From the polling thread (the register-file loader): the operator answers on the GUI
-    // thread while the engine waits. The wait ends early when the connection is left or the
-    // window closes, so a window that waits for its threads never waits for a message box.
-    struct Pending {
-        std::mutex mutex;
-        std::condition_variable done;
-        bool finished = false;
-        bool abandoned = false;
-    };
-    auto pending = std::make_shared<Pending>();
-    QMetaObject::invokeMethod(
-        this,
-        [this, pending, generation, qText, qTitle] {
-            {
-                std::lock_guard lock(pending->mutex);
-                if (pending->abandoned) return;
-            }
-            if (isCurrent(generation)) kt::showMessage(qText, qTitle, MessageOk, this);
-            std::lock_guard lock(pending->mutex);
-            pending->finished = true;
-            pending->done.notify_all();
-        },
-        Qt::QueuedConnection);
-    std::unique_lock lock(pending->mutex);
-    while (!pending->finished) {
-        if (closing_ || !isCurrent(generation)) {
-            pending->abandoned = true;
-            return;
-        }
-        pending->done.wait_for(lock, std::chrono::milliseconds(50));
-    }
+    // The engine hands its messages over to the GUI thread like every other notification.
+    if (isCurrent(generation))
+        kt::showMessage(QString::fromStdString(text), QString::fromStdString(title), MessageOk, this);
 }
 
 // ---- construction and start-up ----
@@ -257,7 +220,6 @@ TMainForm::TMainForm(MainFormOptions options)
 }
 
 TMainForm::~TMainForm() {
-    closing_ = true;
     removeGuiPump();
     status_Timer->stop();
     TerminateTimer->stop();

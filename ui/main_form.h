@@ -10,7 +10,6 @@
 #include <QMainWindow>
 
 #include <array>
-#include <atomic>
 #include <memory>
 #include <optional>
 #include <string>
@@ -179,7 +178,7 @@ private:
     Monitor_Thread* commandMonitor();
     bool writeToUnit(int32_t value, int reg);
     void engineMessage(uint64_t generation, const std::string& text, const std::string& title);
-    bool isCurrent(uint64_t generation) const { return generation == generation_.load(); }
+    bool isCurrent(uint64_t generation) const { return generation == generation_; }
 
     // ---- controls (object names as the operator's manual and the tests know them) ----
     QTabWidget* PageControl1 = nullptr;
@@ -260,8 +259,7 @@ private:
     Connection connection_;
     std::vector<Connection> retired_;
     // Connections are numbered; a notification from an earlier one is dropped.
-    std::atomic<uint64_t> generation_{0};
-    std::atomic<bool> closing_{false};
+    uint64_t generation_ = 0;
     int engineCallDepth_ = 0;
 
     bool linkActive_ = false;
