@@ -244,14 +244,14 @@ void TMainForm::buildMenus() {
         m->menuAction()->setObjectName(QString(name) + "_action");
         return m;
     };
-    File1 = menu("File1", "&File");
+    File1 = menu("File1", "File");
     Exit1 = item(File1, "Exit1", "Exit", nullptr);
     connect(Exit1, &QAction::triggered, this, &QWidget::close);
 
-    Edit1 = menu("Edit1", "&Edit");
+    Edit1 = menu("Edit1", "Edit");
     ProgramSettings1 = item(Edit1, "ProgramSettings1", "Program Settings", &TMainForm::ProgramSettings1Click);
 
-    SystemParameters1 = menu("SystemParameters1", "&System");
+    SystemParameters1 = menu("SystemParameters1", "System");
     ZSCTRating1 = item(SystemParameters1, "ZSCTRating1", "Earth-Fault CT", &TMainForm::ZSCTRating1Click);
     VoltageSetting1 =
         item(SystemParameters1, "VoltageSetting1", "Voltage Setting", &TMainForm::VoltageSetting1Click);
@@ -264,12 +264,12 @@ void TMainForm::buildMenus() {
         item(SystemParameters1, "DumpDiagnosticsFiletoSDCard1", "Dump Diagnostics File to SDCard",
              &TMainForm::DumpDiagnosticsFiletoSDCard1Click);
 
-    DataLogging1 = menu("DataLogging1", "&Data Logging");
+    DataLogging1 = menu("DataLogging1", "Data Logging");
     Datalog_Settings = item(DataLogging1, "Datalog_Settings", "Settings", nullptr);
     // The data log and its settings dialog are not part of the program yet.
     Datalog_Settings->setEnabled(false);
 
-    Help1 = menu("Help1", "&Help");
+    Help1 = menu("Help1", "Help");
     SetpointAssistant1 = item(Help1, "SetpointAssistant1", "Setpoint Assistant", nullptr);
     connect(SetpointAssistant1, &QAction::triggered, this, [this] { help_.SetpointAssistant1Click(this); });
     Help2 = item(Help1, "Help2", "Contents", nullptr);

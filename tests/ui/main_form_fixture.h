@@ -63,7 +63,7 @@ protected:
         store = std::make_unique<QSettingsPreferencesStore>(iniPath());
         MainFormOptions options;
         options.store = store.get();
-        options.programFolder = KT_BIN_DIR;
+        options.programFolder = programFolder;
         options.connectLink = std::move(connectLink);
         window = std::make_unique<TMainForm>(std::move(options));
         return *window;
@@ -103,6 +103,7 @@ protected:
 
     TempDir dir;
     std::string iniName = "KTMON740.ini";
+    QString programFolder = KT_BIN_DIR;
     std::unique_ptr<QSettingsPreferencesStore> store;
     std::unique_ptr<TMainForm> window;
     std::vector<RecordedMessage> messages;

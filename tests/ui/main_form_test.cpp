@@ -208,6 +208,14 @@ TEST_F(MainFormTest, MenusCarryTheirNamesAndCaptions) {
         {"Help2", "Contents"},
         {"About1", "About"},
     };
+    const std::pair<const char*, const char*> menus[] = {
+        {"File1", "File"},
+        {"Edit1", "Edit"},
+        {"SystemParameters1", "System"},
+        {"DataLogging1", "Data Logging"},
+        {"Help1", "Help"},
+    };
+    for (const auto& [name, caption] : menus) EXPECT_EQ(child<QMenu>(name)->title(), caption) << name;
     for (const auto& [name, caption] : items) {
         auto* action = child<QAction>(name);
         ASSERT_NE(action, nullptr);
@@ -248,6 +256,22 @@ TEST_F(MainFormTest, AboutBoxShowsTheVersionAndTheWebPage) {
     window->About1Click();
     EXPECT_EQ(version, "Version 4.1");
     EXPECT_TRUE(note.contains("href=\"https://www.corvane-relays.example/ktmon740\"")) << note.toStdString();
+}
+
+TEST_F(MainFormTest, AFolderWithoutTemplatesOrHelpStillStartsAndExplainsTheMissingHelp) {
+    programFolder = QString::fromStdString(dir.path()); // no resources, no help documents
+    kt::TMainForm& w = start();
+    EXPECT_EQ(child<QComboBox>("DevTypeComboBox")->count(), 0);
+    EXPECT_EQ(w.currentParser(), nullptr);
+    EXPECT_TRUE(messages.empty());
+    for (const char* item : {"Help2", "SetpointAssistant1"}) {
+        SCOPED_TRACE(item);
+        messages.clear();
+        child<QAction>(item)->trigger();
+        ASSERT_EQ(messages.size(), 1u);
+        EXPECT_EQ(messages[0].title, "Help File Open Error");
+        EXPECT_TRUE(messages[0].text.contains("was not found")) << messages[0].text.toStdString();
+    }
 }
 
 TEST_F(MainFormTest, LinkTypeShowsItsOwnControls) {
