@@ -274,6 +274,46 @@ TEST_F(MainFormTest, AFolderWithoutTemplatesOrHelpStillStartsAndExplainsTheMissi
     }
 }
 
+TEST_F(MainFormTest, TheStatusRefreshReadsTheUnitFromItsLabelledRegisters) {
+    struct Case {
+        const char* firmware;
+        const char* modelType;
+        const char* commCode;
+        const char* version;
+        const char* unit;
+        bool iec61850;
+    } cases[] = {
+        {"250", "0", "6", "Firmware Version: 2.50", "KT-740", true},
+        {"33019", "3", "8", "Prototype Version: 2.51", "KT-740HV", true},
+        {"300", "2", "5", "Firmware Version: 3.00", "KT-740AU", false},
+        {"300", "1", "9", "Firmware Version: 3.00", "KT-740", false},
+        // What the codec gives for a value it could not read changes nothing and breaks nothing.
+        {"--", "--", "--", "", "KT-740", false},
+        {"", "x", "6.5", "", "KT-740", false},
+    };
+    auto unitTables = std::make_unique<kt::RegisterTables>();
+    tables = unitTables.get();
+    auto& values = tables->RegisterValues;
+    values[1].label = "DB_FIRMWARE_VERSION";
+    values[4].label = "db_model_type"; // matched whatever its case
+    values[5].label = "DB_COMM_CODE";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.firmware << " " << c.modelType << " " << c.commCode);
+        kt::TMainForm& w = start();
+        values[1].value = c.firmware;
+        values[4].value = c.modelType;
+        values[5].value = c.commCode;
+        w.UpdateUnitStatus(0);
+        EXPECT_EQ(text("version_P"), c.version);
+        EXPECT_EQ(text("unit_P"), c.unit);
+        EXPECT_EQ(pageShown("Tab61850"), c.iec61850);
+        EXPECT_EQ(text("netstatus_P"), "ONLINE");
+        EXPECT_TRUE(w.passSinceLastTick());
+        EXPECT_TRUE(pageShown("Tab_Summary"));
+        window.reset();
+    }
+}
+
 TEST_F(MainFormTest, LinkTypeShowsItsOwnControls) {
     kt::TMainForm& w = start();
     w.show();
