@@ -86,6 +86,7 @@ enum class LabelRule {
     SerialNumber,
     FirmwareVersion,
     VnLevel,
+    Sensor,
     CtNominal,
     NgrCurrent,
     NgrVoltage,
@@ -102,6 +103,7 @@ constexpr LabelEntry LabelRules[] = {
     {"DB_SERIAL_NUMBER", LabelRule::SerialNumber},
     {"DB_FIRMWARE_VERSION", LabelRule::FirmwareVersion},
     {"DB_VNLEVEL", LabelRule::VnLevel},
+    {"DB_SENSOR", LabelRule::Sensor},
     {"DB_CT_NOMINAL", LabelRule::CtNominal},
     {"DB_NGRCURRENT", LabelRule::NgrCurrent},
     {"DB_NGRVOLTAGE", LabelRule::NgrVoltage},
@@ -933,6 +935,19 @@ void TMainForm::labelPass() {
             selection_.voltage = *number;
             selection_.voltage_selected = true;
             break;
+        case LabelRule::Sensor: {
+            // The sensing resistor decides the voltage multiplier; its value reads as the
+            // resistor's rating from here on.
+            const bool hv = selection_.model_type == ModelKt740HV;
+            if (value == "1" || value == "0") {
+                const bool set = value == "1";
+                selection_.voltageMultiplier = voltageMultiplierFor(selection_.model_type, set);
+                entry.value = set ? (hv ? "200" : "20") : "100";
+            } else {
+                entry.value = "--";
+            }
+            break;
+        }
         case LabelRule::CtNominal:
             if (number) selection_.effectiveCtPrimary = *number;
             break;

@@ -279,17 +279,27 @@ TEST_F(MainFormTest, TheStatusRefreshReadsTheUnitFromItsLabelledRegisters) {
         const char* firmware;
         const char* modelType;
         const char* commCode;
+        const char* vnLevel;
+        const char* sensor;
         const char* version;
         const char* unit;
         bool iec61850;
+        const char* voltage;
+        const char* sensorShown;
     } cases[] = {
-        {"250", "0", "6", "Firmware Version: 2.50", "KT-740", true},
-        {"33019", "3", "8", "Prototype Version: 2.51", "KT-740HV", true},
-        {"300", "2", "5", "Firmware Version: 3.00", "KT-740AU", false},
-        {"300", "1", "9", "Firmware Version: 3.00", "KT-740", false},
+        {"250", "0", "6", "5", "1", "Firmware Version: 2.50", "KT-740", true, "Vn Trip Level: 200 x 1 V",
+         "20"},
+        {"33019", "3", "8", "5", "1", "Prototype Version: 2.51", "KT-740HV", true,
+         "Vn Trip Level: 1000 x 2 V", "200"},
+        {"300", "3", "0", "0", "0", "Firmware Version: 3.00", "KT-740HV", false, "Vn Trip Level: 100 x 1 V",
+         "100"},
+        {"300", "2", "5", "10", "0", "Firmware Version: 3.00", "KT-740AU", false, "Vn Trip Level: 2000 x 5 V",
+         "100"},
+        {"300", "1", "9", "1", "1", "Firmware Version: 3.00", "KT-740", false, "Vn Trip Level: 60 x 1 V",
+         "20"},
         // What the codec gives for a value it could not read changes nothing and breaks nothing.
-        {"--", "--", "--", "", "KT-740", false},
-        {"", "x", "6.5", "", "KT-740", false},
+        {"--", "--", "--", "--", "--", "", "KT-740", false, "Voltage Trip Level", "--"},
+        {"", "x", "6.5", "", "7", "", "KT-740", false, "Voltage Trip Level", "--"},
     };
     auto unitTables = std::make_unique<kt::RegisterTables>();
     tables = unitTables.get();
@@ -297,16 +307,22 @@ TEST_F(MainFormTest, TheStatusRefreshReadsTheUnitFromItsLabelledRegisters) {
     values[1].label = "DB_FIRMWARE_VERSION";
     values[4].label = "db_model_type"; // matched whatever its case
     values[5].label = "DB_COMM_CODE";
+    values[23].label = "DB_VNLEVEL";
+    values[24].label = "DB_SENSOR";
     for (const Case& c : cases) {
         SCOPED_TRACE(::testing::Message() << c.firmware << " " << c.modelType << " " << c.commCode);
         kt::TMainForm& w = start();
         values[1].value = c.firmware;
         values[4].value = c.modelType;
         values[5].value = c.commCode;
+        values[23].value = c.vnLevel;
+        values[24].value = c.sensor;
         w.UpdateUnitStatus(0);
         EXPECT_EQ(text("version_P"), c.version);
         EXPECT_EQ(text("unit_P"), c.unit);
         EXPECT_EQ(pageShown("Tab61850"), c.iec61850);
+        EXPECT_EQ(text("voltage_P"), c.voltage);
+        EXPECT_EQ(values[24].value, c.sensorShown);
         EXPECT_EQ(text("netstatus_P"), "ONLINE");
         EXPECT_TRUE(w.passSinceLastTick());
         EXPECT_TRUE(pageShown("Tab_Summary"));
