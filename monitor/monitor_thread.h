@@ -20,6 +20,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <stop_token>
 #include <string>
 #include <thread>
@@ -40,7 +41,8 @@ struct MonitorNotifier : MessageSink {
     // Identification or table loading failed: start the fallback timer (legacy monitor).
     virtual void startFallbackTimer() = 0;
     // The event reader produced a record or a status (called from readEventRecords).
-    virtual void eventListUpdate(uint16_t eventCount, const std::array<std::string, EventTextCount>& texts) = 0;
+    virtual void eventListUpdate(uint16_t eventCount,
+                                 const std::array<std::string, EventTextCount>& texts) = 0;
     // showMessage (from MessageSink): the register-file loader's messages and "Write Failed".
 };
 
@@ -63,15 +65,51 @@ struct InlineDispatcher : GuiDispatcher {
 using LocalClock = std::function<ClockFields()>;
 ClockFields systemLocalClock();
 
+// What the identification read and the register-file choice found.
+struct UnitIdentification {
+    uint16_t modelCode = 0;      // register 0
+    uint16_t firmwareRaw = 0;    // register 1 as read (bit 15 marks a prototype)
+    std::string version;         // low 15 bits rounded down to tens: names the register file ("250")
+    uint16_t modelType = 0;      // register 4: 2 KT-740AU, 3 KT-740HV, else plain
+    uint16_t commOption = 0;     // register 5: 6..8 are the IEC 61850 options
+    std::string registerFile;    // file name of the register file loaded; empty when none was
+    int32_t firmwareVersion = 0; // version of that file (lower than `version` after a fallback)
+    int32_t pollCount = 0;
+    int32_t chunkSize = 0;
+};
+
+// The event reader reads at most this many records, newest first. Register 61 can claim 65535
+// records, about half an hour of selector writes and reads on the GUI thread; units hold far
+// fewer (the simulator's ring holds 100), so a larger count is taken as a damaged register.
+inline constexpr int MaxEventRecords = 1000;
+
+namespace detail {
+class MonitorEngine;
+}
+
 struct MonitorOptions {
-    RegisterTables* tables = nullptr;    // nullptr: registerTables()
-    std::string resourcesFolder;         // empty: the resources folder beside the program
-    LocalClock clock;                    // empty: systemLocalClock
+    RegisterTables* tables = nullptr; // nullptr: registerTables()
+    std::string resourcesFolder;      // empty: the resources folder beside the program
+    LocalClock clock;                 // empty: systemLocalClock
     std::chrono::milliseconds pollInterval{750};
     // Builds the link facade; empty: Protocol(settings). Tests inject scripted transports here.
     std::function<std::unique_ptr<Protocol>(const ConnectionSettings&)> makeProtocol;
+    int maxEventRecords = MaxEventRecords; // the event reader's bound
 };
 
+// One engine per connection. Threads and lifetime:
+// - The register tables are process-wide, so a new engine waits (without blocking its creator,
+//   and ending early when asked to stop) until every engine created before it has finished: its
+//   run has ended and its link facade is gone. Only then does it build its facade and identify.
+//   The window may therefore start a new connection while the old one still ends its last pass,
+//   and need never wait itself; an older engine that is never asked to stop keeps the new one
+//   waiting.
+// - The facade is shared: the GUI-thread operations hold it only while they use it, so it is never
+//   destroyed under them; once the engine has ended (or before its facade exists) they return
+//   false.
+// - Do not destroy an engine from inside one of its own calls or notifications (a nested event
+//   loop included): ask it to stop there and delete it later.
+// - Engine operations take lockRegisterValues() themselves: never call them while holding it.
 class Monitor_Thread {
 public:
     static constexpr int ReadChunk = 50;
@@ -103,6 +141,15 @@ public:
     int32_t firmwareVersion() const;
     int32_t chunkSize() const;
 
+    // Blocks until the unit has been identified and its tables loaded (true), or identification
+    // failed, the engine was asked to stop or `timeout` passed (false).
+    bool waitForIdentification(std::chrono::milliseconds timeout = std::chrono::milliseconds::max()) const;
+    // What identification read; nothing until the identification read succeeded.
+    std::optional<UnitIdentification> identification() const;
+    // Why the engine ended by itself, in words (identification failed, a notifier threw); empty
+    // otherwise.
+    std::string failure() const;
+
     // ---- engine operations (either thread) ----
     bool readBlock(int start, int count);
     std::string registerText(int reg, int type) const;
@@ -112,9 +159,15 @@ public:
     bool writeRegisterBlock(const uint8_t* bytes, int count, int start);
     bool writeRegister16(uint16_t value);
     bool writeIpAddress(int reg, const std::string& text);
+    // One eventListUpdate per record, newest first (all records when asked, and on the first call
+    // of a connection), or one with "0" (no records) or "999" (count only). When the count itself
+    // cannot be read the answer is "999" with the count last known, and a request for all records
+    // stays for the next call. A record that could not be read shows "--".
     void readEventRecords(bool requestAll);
     bool register199Flag() const;
 
+    // setClock and writeMacAddress return whether their register writes succeeded (their command
+    // follows only then); the other commands return whether the unit acknowledged them.
     bool setClock();
     bool resetToDefaults();
     bool writeMacAddress(int reg, const std::array<uint8_t, 6>& bytes);
@@ -122,16 +175,26 @@ public:
     bool remoteCalibration();
     bool dumpDiagnostics();
 
+    // Whether the unit acknowledged the last unit command sent. Commands are fire and forget
+    // (setClock and writeMacAddress report their register writes); over the serial link a command
+    // whose answer got lost may still have been executed.
+    bool lastCommandAcknowledged() const;
+
     // ---- event reader state (contract) ----
     uint16_t eventCount() const;
 
 private:
-    // implementation detail of the engine
+    // Shared with the polling thread and with GUI calls in progress, so that neither outlives
+    // what it uses.
+    std::shared_ptr<detail::MonitorEngine> engine_;
+    std::jthread thread_;
 };
 
 // The register values are written by the polling thread during a pass and read by the GUI.
 // During a hand-over the polling thread waits, so the GUI reads a complete pass without locking;
-// GUI code that reads RegisterValues at any other time holds this lock (contract).
+// GUI code that reads RegisterValues at any other time holds this lock (contract). The same lock
+// covers the register cache (block reads of both threads store into it) and the moment a newly
+// loaded register file replaces the tables.
 std::unique_lock<std::mutex> lockRegisterValues();
 
 } // namespace kt

@@ -1,24 +1,27 @@
 #include "sim/command_table.h"
 
+#include "sim/unit.h"
+
 #include <algorithm>
 
 namespace kt::sim {
 
 namespace {
 
-// The commands the monitoring program sends.
+// The commands the monitoring program sends. 11..14 take the IEC 61850 write windows, which the
+// unit does not keep yet: they are recorded only.
 constexpr CommandEntry Commands[] = {
-    {2, "clear event records"},
-    {3, "set clock"},
-    {5, "reset to defaults"},
-    {6, "apply MAC address 1"},
-    {7, "apply MAC address 2"},
+    {2, "clear event records", [](Unit& u) { u.clearEvents(); }},
+    {3, "set clock", [](Unit& u) { u.setClock(); }},
+    {5, "reset to defaults", [](Unit& u) { u.resetToDefaults(); }},
+    {6, "apply MAC address 1", [](Unit& u) { u.applyMacAddress(0); }},
+    {7, "apply MAC address 2", [](Unit& u) { u.applyMacAddress(1); }},
     {11, "apply IEC 61850 report control block"},
     {12, "apply IEC 61850 dataset"},
     {13, "apply IEC 61850 GOOSE control block"},
     {14, "apply IEC 61850 network input"},
-    {16, "remote calibration"},
-    {18, "write diagnostics file to the SD card"},
+    {16, "remote calibration", [](Unit& u) { u.startCalibration(); }},
+    {18, "write diagnostics file to the SD card", [](Unit& u) { u.writeDiagnostics(); }},
 };
 
 } // namespace

@@ -8,9 +8,8 @@ namespace kt::sim {
 
 class Unit;
 
-// One command the relay knows. `run` is what the unit does beyond recording the command; the unit
-// model (event ring, clock, defaults, MAC, calibration, diagnostics) fills these in as it grows,
-// and a command without one is only recorded.
+// One command the relay knows. `run` is what the unit does beyond recording the command; a command
+// without one is only recorded.
 struct CommandEntry {
     uint16_t number;
     std::string_view name;

@@ -3,6 +3,7 @@
 #include "sim/fault_plan.h"
 #include "sim/modbus_service.h"
 #include "sim/options.h"
+#include "sim/register_profile.h"
 #include "sim/request_log.h"
 #include "sim/rtu_endpoint.h"
 #include "sim/tcp_endpoint.h"
@@ -25,13 +26,14 @@ int fail(const std::string& message) {
 int run(const kt::sim::Options& options) {
     using namespace kt::sim;
 
-    // SIGINT and SIGTERM are taken by sigwait below: blocked here, before any thread exists, so
-    // that every thread inherits the mask and none is interrupted by them.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    // SIGINT, SIGTERM and SIGUSR1 (a trip) are taken by sigwait below: blocked here, before any
+    // thread exists, so that every thread inherits the mask and none is interrupted by them.
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGUSR1);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     std::signal(SIGPIPE, SIG_IGN); // a master that hung up is seen as a failed send
 
     for (const auto& warning : optionWarnings(options))
@@ -43,7 +45,25 @@ int run(const kt::sim::Options& options) {
         log = RequestLog::open(options.logPath, &error);
         if (!log) return fail(error);
     }
-    Unit unit(options.identity, options.presets, [](std::string_view note) {
+    UnitSetup setup{.identity = options.identity, .presets = options.presets, .options = options.unit};
+    ProfileLoad load = loadRegisterProfile(options.unit.resourcesFolder, options.identity.firmware,
+                                           options.identity.modelType);
+    if (load.profile) {
+        const RegisterProfile& p = *load.profile;
+        std::fprintf(stderr, "kt740sim: serving %s", p.path.c_str());
+        if (p.fellBack()) std::fprintf(stderr, " (no file for version %d)", p.requestedVersion);
+        std::fputc('\n', stderr);
+        if (options.unit.unverified && !p.at(Unit::VerifiedRegister))
+            std::fprintf(stderr, "kt740sim: warning: --unverified has no effect: this register file has no "
+                                 "register 199\n");
+        setup.profile = std::make_shared<const RegisterProfile>(std::move(*load.profile));
+    } else {
+        std::fprintf(stderr, "kt740sim: warning: %s; serving the identification only\n",
+                     load.failure.c_str());
+        for (const auto& warning : unitOptionWarnings(options))
+            std::fprintf(stderr, "kt740sim: warning: %s\n", warning.c_str());
+    }
+    Unit unit(std::move(setup), [](std::string_view note) {
         std::fprintf(stderr, "kt740sim: %.*s\n", int(note.size()), note.data());
     });
     FaultPlan faults(options.faults);
@@ -69,11 +89,13 @@ int run(const kt::sim::Options& options) {
         std::printf("listening rtu %s\n", rtu->device().c_str());
     }
     std::fflush(stdout);
+    unit.start();
 
     int signal = 0;
-    sigwait(&stopSignals, &signal);
+    while (sigwait(&signals, &signal) == 0 && signal == SIGUSR1) unit.trip();
     if (rtu) rtu->stop();
     if (tcp) tcp->stop();
+    unit.stop();
     return 0;
 }
 

@@ -59,10 +59,10 @@ uint8_t ModbusService::refusal(const Request& r, Transport transport) {
 void ModbusService::apply(const Request& r, Transport transport, modbus_mapping_t* scratch) {
     switch (r.function) {
     case FcReadHoldingRegisters:
-        unit_.registers().read(r.start, {scratch->tab_registers + r.start, r.count});
+        unit_.readRegisters(r.start, {scratch->tab_registers + r.start, r.count});
         break;
     case FcWriteMultipleRegisters:
-        unit_.registers().write(r.start, r.values);
+        unit_.writeRegisters(r.start, r.values);
         if (transport == Transport::Tcp && r.start <= Unit::CommandRegister &&
             Unit::CommandRegister < r.start + r.count)
             unit_.executeCommand(r.values[Unit::CommandRegister - r.start], Transport::Tcp);

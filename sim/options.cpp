@@ -78,11 +78,14 @@ Preset parsePreset(std::string_view text) {
 }
 
 constexpr std::string_view ValuedOptions[] = {
-    "--tcp",      "--model-code", "--firmware", "--model-type", "--comm-option",     "--serial",
-    "--set",      "--log",        "--pace",     "--max-read",   "--exception-every", "--bad-crc-every",
-    "--delay-ms", "--drop-after",
+    "--tcp",      "--model-code", "--firmware",  "--model-type", "--comm-option",     "--serial",
+    "--set",      "--log",        "--pace",      "--max-read",   "--exception-every", "--bad-crc-every",
+    "--delay-ms", "--drop-after", "--resources", "--events",     "--newest",          "--trip-every",
+    "--sd-card",
 };
-constexpr std::string_view FlagOptions[] = {"--rtu", "--silent", "--help"};
+constexpr std::string_view FlagOptions[] = {"--rtu", "--silent", "--help", "--unverified"};
+
+constexpr long long EventCapacity = 100; // the unit's event ring (EventRing::Capacity)
 
 bool isOneOf(std::string_view name, std::span<const std::string_view> list) {
     return std::find(list.begin(), list.end(), name) != list.end();
@@ -159,6 +162,30 @@ Options parseOptions(std::span<const std::string> args) {
             o.faults.delayMs = count(0, 600000);
         else if (name == "--drop-after")
             o.faults.dropAfter = count(1, 1000000);
+        else if (name == "--resources") {
+            if (value->empty()) throw UsageError("option --resources needs a folder");
+            o.unit.resourcesFolder = *value;
+        } else if (name == "--events")
+            o.unit.eventCount = static_cast<uint16_t>(count(0, EventCapacity));
+        else if (name == "--newest")
+            o.unit.newestEvent = static_cast<uint16_t>(count(0, EventCapacity - 1));
+        else if (name == "--trip-every")
+            o.unit.tripEverySeconds = count(1, 86400);
+        else if (name == "--unverified")
+            o.unit.unverified = true;
+        else if (name == "--sd-card") {
+            if (value->empty()) throw UsageError("option --sd-card needs a folder");
+            o.unit.sdCardFolder = *value;
+        }
+    }
+    if (std::find(seen.begin(), seen.end(), "--newest") != seen.end()) {
+        if (o.unit.eventCount == 0) throw UsageError("--newest needs --events with at least one record");
+        if (o.unit.newestEvent >= o.unit.eventCount)
+            throw UsageError("--newest must name one of the records of --events (0.." +
+                             std::to_string(o.unit.eventCount - 1) + "), not " +
+                             std::to_string(o.unit.newestEvent));
+    } else if (o.unit.eventCount > 0) {
+        o.unit.newestEvent = static_cast<uint16_t>(o.unit.eventCount - 1); // filled from record 0 on
     }
     if (!o.help && !o.tcp && !o.rtu)
         throw UsageError("nothing to serve: give --tcp HOST:PORT, --rtu or both");
@@ -174,6 +201,18 @@ std::vector<std::string> optionWarnings(const Options& o) {
     }
     if (!o.tcp && o.faults.dropAfter)
         warnings.push_back("--drop-after applies to the TCP endpoint only (--tcp)");
+    return warnings;
+}
+
+std::vector<std::string> unitOptionWarnings(const Options& o) {
+    std::vector<std::string> warnings;
+    auto add = [&](bool given, const char* name) {
+        if (given) warnings.push_back(std::string(name) + " has no effect without a register file");
+    };
+    add(o.unit.eventCount > 0, "--events");
+    add(o.unit.tripEverySeconds > 0, "--trip-every");
+    add(o.unit.unverified, "--unverified");
+    add(!o.unit.sdCardFolder.empty(), "--sd-card");
     return warnings;
 }
 
@@ -199,7 +238,18 @@ Identification (registers 0..5):
   --serial N             registers 2..3, low word first (default 1)
   --model-type N         register 4 (default 0)
   --comm-option N        register 5 (default 0)
-  --set START=V1,V2,...  preset registers from START (repeatable, applied last)
+  --set START=V1,V2,...  preset registers from START (repeatable, applied last;
+                         the unit does not move them)
+
+The unit (its register map comes from the register file the program would load for it):
+  --resources DIR        folder of the register files (default: resources beside
+                         kt740sim)
+  --events COUNT         preset COUNT event records (0..100; record k has NGR
+                         current 10+k)
+  --newest INDEX         index of the newest preset record (default COUNT-1)
+  --trip-every SECONDS   a ground-fault trip every SECONDS (SIGUSR1: one trip now)
+  --unverified           register 199 (essential settings verified) starts at 0
+  --sd-card DIR          command 18 writes its diagnostics file into DIR
 
 Recording and timing:
   --log FILE             one line per request received (the file is truncated)

@@ -39,6 +39,16 @@ struct FaultOptions {
     uint32_t dropAfter = 0; // TCP connections only
 };
 
+// How the unit lives: its register file, its event records, its trips and its SD card.
+struct UnitOptions {
+    std::string resourcesFolder{}; // empty: the resources folder beside the simulator
+    uint16_t eventCount = 0;       // records preset in the event ring
+    uint16_t newestEvent = 0;      // index of the newest preset record
+    uint32_t tripEverySeconds = 0;
+    bool unverified = false;    // register 199 starts at 0
+    std::string sdCardFolder{}; // empty: diagnostics files are not written anywhere
+};
+
 struct TcpAddress {
     std::string host; // without brackets for IPv6
     uint16_t port = 0;
@@ -53,6 +63,7 @@ struct Options {
     std::string logPath;         // empty: no request log
     uint32_t paceBaud = 0;       // 0: answers leave at once
     FaultOptions faults;
+    UnitOptions unit;
 };
 
 // Throws UsageError with one clear sentence.
@@ -60,6 +71,8 @@ Options parseOptions(std::span<const std::string> args);
 
 // Options that are valid but have no effect with the endpoints chosen.
 std::vector<std::string> optionWarnings(const Options& options);
+// Options of the unit that have no effect on a unit without a register file.
+std::vector<std::string> unitOptionWarnings(const Options& options);
 
 // "HOST:PORT" as printed in the ready line, with brackets around an IPv6 host.
 std::string formatHostPort(const std::string& host, uint16_t port);

@@ -4,6 +4,24 @@
 
 namespace kt::sim {
 
+bool RegisterMap::Words::read(size_t start, std::span<uint16_t> out) const {
+    if (!contains(start, out.size())) return false;
+    std::copy_n(words_.begin() + start, out.size(), out.begin());
+    return true;
+}
+
+bool RegisterMap::Words::write(size_t start, std::span<const uint16_t> values) {
+    if (!contains(start, values.size())) return false;
+    std::copy(values.begin(), values.end(), words_.begin() + start);
+    return true;
+}
+
+bool RegisterMap::Words::set(size_t reg, uint16_t value) {
+    if (reg >= Count) return false;
+    words_[reg] = value;
+    return true;
+}
+
 bool RegisterMap::read(size_t start, std::span<uint16_t> out) const {
     if (!contains(start, out.size())) return false;
     std::lock_guard lock(mutex_);

@@ -140,6 +140,14 @@ TEST(SimOptions, BadCommandLinesSayWhatIsWrong) {
         {{"--rtu", "--silent=1"}, "option --silent takes no value"},
         {{"--rtu", "--log", ""}, "option --log needs a file name"},
         {{"--rtu", "extra"}, "unexpected argument \"extra\""},
+        {{"--rtu", "--events", "101"}, "--events must be a number from 0 to 100"},
+        {{"--rtu", "--newest", "2"}, "--newest needs --events with at least one record"},
+        {{"--rtu", "--events", "5", "--newest", "5"},
+         "--newest must name one of the records of --events (0..4)"},
+        {{"--rtu", "--trip-every", "0"}, "--trip-every must be a number from 1 to 86400"},
+        {{"--rtu", "--resources", ""}, "option --resources needs a folder"},
+        {{"--rtu", "--sd-card="}, "option --sd-card needs a folder"},
+        {{"--rtu", "--unverified=1"}, "option --unverified takes no value"},
     };
     for (const auto& c : cases) {
         try {
@@ -149,6 +157,26 @@ TEST(SimOptions, BadCommandLinesSayWhatIsWrong) {
             EXPECT_THAT(e.what(), HasSubstr(c.message)) << ::testing::PrintToString(c.words);
         }
     }
+}
+
+TEST(SimOptions, UnitOptions) {
+    Options o = parse({"--rtu", "--resources", "/r", "--events", "5", "--newest", "2", "--trip-every", "30",
+                       "--unverified", "--sd-card=/sd"});
+    EXPECT_EQ(o.unit.resourcesFolder, "/r");
+    EXPECT_EQ(o.unit.eventCount, 5);
+    EXPECT_EQ(o.unit.newestEvent, 2);
+    EXPECT_EQ(o.unit.tripEverySeconds, 30u);
+    EXPECT_TRUE(o.unit.unverified);
+    EXPECT_EQ(o.unit.sdCardFolder, "/sd");
+    EXPECT_THAT(unitOptionWarnings(o), ElementsAre(HasSubstr("--events"), HasSubstr("--trip-every"),
+                                                   HasSubstr("--unverified"), HasSubstr("--sd-card")));
+
+    // A ring filled from record 0 on has its newest record last.
+    EXPECT_EQ(parse({"--rtu", "--events", "7"}).unit.newestEvent, 6);
+    Options plain = parse({"--rtu"});
+    EXPECT_EQ(plain.unit.eventCount, 0);
+    EXPECT_TRUE(plain.unit.resourcesFolder.empty());
+    EXPECT_TRUE(unitOptionWarnings(plain).empty());
 }
 
 TEST(SimOptions, WarnsAboutFaultsForAnAbsentEndpoint) {
