@@ -70,7 +70,8 @@ void BM_ResidentMemoryConnected(benchmark::State& state) {
     int seconds = 60;
     if (const char* s = std::getenv("KT_BENCH_CONNECTED_SECONDS")) seconds = std::max(1, std::atoi(s));
     for (auto _ : state) {
-        kt::test::SimProcess sim({"--tcp", "127.0.0.1:0", "--firmware", "300", "--comm-option", "6", "--set", "199=1"});
+        kt::test::SimProcess sim(
+            {"--tcp", "127.0.0.1:0", "--firmware", "300", "--comm-option", "6", "--set", "199=1"});
         kt::QSettingsPreferencesStore store(settingsFolder() + "/connected.ini");
         kt::MainFormOptions o = options(store);
         o.connectLink = *kt::parseLink(sim.tcpLink());
