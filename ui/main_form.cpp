@@ -646,7 +646,8 @@ void TMainForm::connectOrDisconnect() {
         goOnline();
     }
     Comm_Button->setEnabled(true);
-    working_.port = selectedPortName().toStdString();
+    // An empty list (the adapter unplugged) keeps the port the operator chose last.
+    if (const QString port = selectedPortName(); !port.isEmpty()) working_.port = port.toStdString();
     savePreferences();
 }
 
