@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace kt::platform {
 
@@ -59,5 +61,42 @@ private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };
+
+// The serial ports the system has, by the names the operator picks from (/dev/ttyUSB0, COM3),
+// in natural order. Empty when there are none or they cannot be listed. Linux: the 16550-style
+// ports /dev/ttyS* that have a UART behind them, and every /dev/ttyUSB*, /dev/ttyACM* and
+// /dev/rfcomm*. Windows: the ports the registry's SERIALCOMM map names.
+std::vector<std::string> listSerialPorts();
+
+#ifndef _WIN32
+// listSerialPorts over another device folder and sysfs tty folder (/dev, /sys/class/tty).
+std::vector<std::string> listSerialPortsIn(const std::string& devDir, const std::string& sysTtyDir);
+#endif
+
+// Port names in the order people count: runs of digits compare by value, so COM2 comes before
+// COM10 and ttyS9 before ttyS10.
+inline bool naturalLess(std::string_view a, std::string_view b) {
+    auto digit = [](char c) { return c >= '0' && c <= '9'; };
+    size_t i = 0, j = 0;
+    while (i < a.size() && j < b.size()) {
+        if (digit(a[i]) && digit(b[j])) {
+            size_t si = i, sj = j;
+            while (si < a.size() && a[si] == '0') ++si; // leading zeros do not count
+            while (sj < b.size() && b[sj] == '0') ++sj;
+            size_t ei = si, ej = sj;
+            while (ei < a.size() && digit(a[ei])) ++ei;
+            while (ej < b.size() && digit(b[ej])) ++ej;
+            if (ei - si != ej - sj) return ei - si < ej - sj;
+            if (int c = a.substr(si, ei - si).compare(b.substr(sj, ej - sj)); c != 0) return c < 0;
+            i = ei;
+            j = ej;
+        } else {
+            if (a[i] != b[j]) return a[i] < b[j];
+            ++i;
+            ++j;
+        }
+    }
+    return a.size() - i < b.size() - j;
+}
 
 } // namespace kt::platform

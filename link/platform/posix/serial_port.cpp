@@ -3,13 +3,18 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <dirent.h>
 #include <fcntl.h>
+#include <fstream>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <linux/serial.h>
+#endif
 
 namespace kt::platform {
 
@@ -195,6 +200,64 @@ long SerialPort::waiting() const {
     int n = 0;
     if (impl_->fd < 0 || ::ioctl(impl_->fd, FIONREAD, &n) != 0) return -1;
     return n;
+}
+
+namespace {
+
+bool startsWithNumbered(std::string_view name, std::string_view prefix) {
+    if (!name.starts_with(prefix) || name.size() == prefix.size()) return false;
+    return std::all_of(name.begin() + prefix.size(), name.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+bool pathExists(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0;
+}
+
+// The kernel keeps a ttyS node for every possible 8250 port; only those with a UART type are
+// real. sysfs tells without opening the device; TIOCGSERIAL asks the driver when it does not.
+bool isRealUart(const std::string& device, const std::string& sysEntry) {
+    if (std::ifstream typeFile(sysEntry + "/type"); typeFile) {
+        int type = 0;
+        if (typeFile >> type) return type != 0; // 0 = PORT_UNKNOWN
+    }
+#ifdef __linux__
+    int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd >= 0) {
+        serial_struct info{};
+        bool known = ::ioctl(fd, TIOCGSERIAL, &info) == 0;
+        ::close(fd);
+        if (known) return info.type != PORT_UNKNOWN;
+    }
+#endif
+    // Neither answered (no permission to open, say): a port bound to a device is worth offering.
+    return pathExists(sysEntry + "/device");
+}
+
+} // namespace
+
+std::vector<std::string> listSerialPortsIn(const std::string& devDir, const std::string& sysTtyDir) {
+    std::vector<std::string> ports;
+    DIR* dir = ::opendir(devDir.c_str());
+    if (!dir) return ports;
+    while (const dirent* entry = ::readdir(dir)) {
+        std::string_view name = entry->d_name;
+        std::string device = devDir + "/" + std::string(name);
+        if (startsWithNumbered(name, "ttyUSB") || startsWithNumbered(name, "ttyACM") ||
+            startsWithNumbered(name, "rfcomm")) {
+            ports.push_back(device);
+        } else if (startsWithNumbered(name, "ttyS")) {
+            if (isRealUart(device, sysTtyDir + "/" + std::string(name))) ports.push_back(device);
+        }
+    }
+    ::closedir(dir);
+    std::sort(ports.begin(), ports.end(),
+              [](const std::string& a, const std::string& b) { return naturalLess(a, b); });
+    return ports;
+}
+
+std::vector<std::string> listSerialPorts() {
+    return listSerialPortsIn("/dev", "/sys/class/tty");
 }
 
 } // namespace kt::platform

@@ -1,5 +1,7 @@
 #include "link/platform/serial_port.h"
 
+#include <algorithm>
+
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
@@ -106,6 +108,38 @@ long SerialPort::waiting() const {
     DWORD errors = 0;
     if (!isOpen() || !ClearCommError(impl_->handle, &errors, &stat)) return -1;
     return static_cast<long>(stat.cbInQue);
+}
+
+std::vector<std::string> listSerialPorts() {
+    std::vector<std::string> ports;
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &key) !=
+        ERROR_SUCCESS)
+        return ports; // no key: the machine has no serial ports at all
+    for (DWORD index = 0;; ++index) {
+        wchar_t name[256];
+        DWORD nameChars = 256;
+        wchar_t data[256];
+        DWORD dataBytes = sizeof(data);
+        DWORD type = 0;
+        LONG r = RegEnumValueW(key, index, name, &nameChars, nullptr, &type, reinterpret_cast<BYTE*>(data),
+                               &dataBytes);
+        if (r == ERROR_NO_MORE_ITEMS) break;
+        if (r != ERROR_SUCCESS || type != REG_SZ) continue; // not a port name ("COM3")
+        size_t chars = dataBytes / sizeof(wchar_t);
+        while (chars > 0 && data[chars - 1] == L'\0') --chars;
+        if (chars == 0) continue;
+        int bytes =
+            WideCharToMultiByte(CP_UTF8, 0, data, static_cast<int>(chars), nullptr, 0, nullptr, nullptr);
+        std::string port(static_cast<size_t>(bytes), '\0');
+        WideCharToMultiByte(CP_UTF8, 0, data, static_cast<int>(chars), port.data(), bytes, nullptr, nullptr);
+        ports.push_back(std::move(port));
+    }
+    RegCloseKey(key);
+    std::sort(ports.begin(), ports.end(),
+              [](const std::string& a, const std::string& b) { return naturalLess(a, b); });
+    ports.erase(std::unique(ports.begin(), ports.end()), ports.end());
+    return ports;
 }
 
 } // namespace kt::platform
