@@ -3,6 +3,7 @@
 // Shared helpers of the SCL tests: temporary files, scripted operator answers, schema checks.
 
 #include "iec61850/icd_parser.h"
+#include "tests/support/process.h"
 
 #include <gtest/gtest.h>
 
@@ -15,9 +16,6 @@
 
 namespace kt::test {
 
-inline std::string sourcePath(const std::string& relative) {
-    return std::string(KT_SOURCE_DIR) + "/" + relative;
-}
 inline std::string templatePath() {
     return sourcePath("resources/KT-740.icd");
 }
@@ -26,39 +24,8 @@ inline std::string fixturePath(const std::string& name) {
 }
 
 inline std::string readText(const std::string& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
+    return readFile(file);
 }
-
-// A folder of its own per test, removed afterwards.
-class TempDir {
-public:
-    TempDir() {
-        auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        std::string name = info ? std::string(info->test_suite_name()) + "_" + info->name() : "scl";
-        for (char& c : name)
-            if (c == '/') c = '_';
-        path_ =
-            std::filesystem::temp_directory_path() / ("kt_scl_" + name + "_" + std::to_string(::getpid()));
-        std::filesystem::remove_all(path_);
-        std::filesystem::create_directories(path_);
-    }
-    ~TempDir() {
-        std::error_code ignored; // a leftover temp folder is no reason to fail a test
-        std::filesystem::remove_all(path_, ignored);
-    }
-    std::string file(const std::string& name) const { return (path_ / name).string(); }
-    std::string write(const std::string& name, const std::string& content) const {
-        std::ofstream(path_ / name, std::ios::binary) << content;
-        return file(name);
-    }
-    const std::filesystem::path& path() const { return path_; }
-
-private:
-    std::filesystem::path path_;
-};
 
 // An SCL document around `body`.
 inline std::string scl(const std::string& body) {
@@ -127,7 +94,7 @@ inline SchemaCheck validateAgainstSchema(const std::string& file) {
 #define KT_REQUIRE_SCHEMA_TOOLS()                                                                            \
     do {                                                                                                     \
         std::string why_;                                                                                    \
-        if (!::kt::test::schemaToolsPresent(&why_)) FAIL() << why_;                                              \
+        if (!::kt::test::schemaToolsPresent(&why_)) FAIL() << why_;                                          \
     } while (0)
 
 #define EXPECT_SCHEMA_VALID(file)                                                                            \

@@ -4,42 +4,15 @@
 // attribute lists, and a message sink that records what the operator would see.
 
 #include "monitor/message_sink.h"
+#include "tests/support/process.h"
 
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <string>
 #include <utility>
 #include <vector>
 
 namespace kt::test {
-
-class TempDir {
-public:
-    TempDir() {
-        std::random_device rd;
-        path_ = std::filesystem::temp_directory_path() /
-                ("kt-regfile-" + std::to_string(rd()) + std::to_string(rd()));
-        std::filesystem::create_directories(path_);
-    }
-    ~TempDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec); // best effort: a leftover temp folder harms nothing
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-
-    const std::filesystem::path& path() const { return path_; }
-    std::string str() const { return path_.string(); }
-    std::string write(const std::string& name, const std::string& content) const {
-        auto file = path_ / name;
-        std::ofstream(file, std::ios::binary) << content;
-        return file.string();
-    }
-
-private:
-    std::filesystem::path path_;
-};
 
 // The columns the shipped files use; "NAME:i4" declares an integer column.
 inline std::vector<std::string> standardColumns() {

@@ -365,7 +365,7 @@ TEST_F(SimUnit, DiagnosticsDumpWritesItsFileToTheSdCard) {
     EXPECT_TRUE(std::filesystem::exists(sd.file("diag_000004242_20250102_040503_2.txt")));
 
     // The card gone: the dump fails with "no SD card".
-    make(320, 0, {.sdCardFolder = sd.path() + "/removed"});
+    make(320, 0, {.sdCardFolder = sd.file("removed")});
     unit->writeDiagnostics();
     pass(Unit::DumpDuration + 200ms);
     EXPECT_EQ(get(status), 3);

@@ -38,6 +38,12 @@ TempDir::~TempDir() {
     std::filesystem::remove_all(path_, ec); // a leftover temporary folder is not worth failing a test
 }
 
+std::string TempDir::write(std::string_view name, const std::string& content) const {
+    std::string path = file(name);
+    std::ofstream(path, std::ios::binary) << content;
+    return path;
+}
+
 std::string readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream text;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,11 +23,14 @@ public:
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
 
-    const std::string& path() const { return path_; }
-    std::string file(std::string_view name) const { return path_ + "/" + std::string(name); }
+    const std::filesystem::path& path() const { return path_; }
+    std::string str() const { return path_.string(); }
+    std::string file(std::string_view name) const { return (path_ / name).string(); }
+    // Writes `content` as the file `name` and returns its path.
+    std::string write(std::string_view name, const std::string& content) const;
 
 private:
-    std::string path_;
+    std::filesystem::path path_;
 };
 
 std::string readFile(const std::string& path); // "" when it cannot be read
