@@ -61,6 +61,8 @@ constexpr std::array Fields{
     ranged<&P::ef_connection>("ef_connection", 0, 2),
     ranged<&P::ct_primary>("ct_primary", 5, 5000, true),
     ranged<&P::ct_secondary>("ct_secondary", 0, 1),
+    ranged<&P::network>("network", 0, 1),
+    field<&P::ip_address>("ip_address"),
 };
 
 // A corrected CT value means the stored selection is no longer the one the operator confirmed,

@@ -37,6 +37,10 @@ struct ProgramPreferences {
     int32_t ef_connection = 0;
     int32_t ct_primary = 200;
     int32_t ct_secondary = 0;
+    // The link the operator chose last (0 serial/USB, 1 Modbus TCP) and the relay's address, so
+    // a remembered TCP connection comes back as one instead of as a serial port.
+    int32_t network = 0;
+    std::string ip_address;
 
     bool operator==(const ProgramPreferences&) const = default;
 };

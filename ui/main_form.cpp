@@ -470,7 +470,10 @@ void TMainForm::applyPreferences(const ProgramPreferences& stored) {
         extraPorts_ << storedPort;
     refreshPortList();
     selectPortItem(QString::fromStdString(working_.port));
-    network_P->setText(selectedPortName());
+    ip_E->setText(QString::fromStdString(working_.ip_address));
+    network_CB->setCurrentIndex(working_.network);
+    network_CBChange();
+    network_P->setText(working_.network == 0 ? selectedPortName() : ip_E->text());
     writeEssentialSettingsNotice();
 }
 
@@ -535,6 +538,8 @@ void TMainForm::loadDeviceTypes() {
 
 void TMainForm::savePreferences() {
     saveSelection(selection_, working_);
+    working_.network = network_CB->currentIndex() == 0 ? 0 : 1;
+    working_.ip_address = ip_E->text().toStdString();
     working_.Top = pos().y();
     working_.Left = pos().x();
     // A store that cannot be written keeps the working values for this session only; there is

@@ -67,6 +67,8 @@ TEST(Preferences, FirstStartWritesEveryDefaultAndReadsThemBack) {
         {"ef_connection", "0"},
         {"ct_primary", "200"},
         {"ct_secondary", "0"},
+        {"network", "0"},
+        {"ip_address", ""},
     };
     EXPECT_EQ(store.values, expected);
 

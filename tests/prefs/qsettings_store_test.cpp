@@ -40,7 +40,7 @@ TEST_F(QSettingsStore, FirstStartWritesDefaultsAndSecondStartReadsThem) {
 
     QSettings raw(path(), QSettings::IniFormat);
     EXPECT_EQ(raw.childGroups(), QStringList{"Preferences"});
-    EXPECT_EQ(raw.allKeys().size(), 24);
+    EXPECT_EQ(raw.allKeys().size(), 26);
 }
 
 TEST_F(QSettingsStore, RoundTripKeepsAwkwardTexts) {

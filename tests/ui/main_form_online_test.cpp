@@ -253,6 +253,22 @@ TEST_F(OnlineTest, ClosingWhileConnectedRemembersToReconnect) {
     w.close();
     EXPECT_FALSE(w.linkActive());
     EXPECT_EQ(stored("running").toString(), "true");
+    EXPECT_EQ(stored("network").toString(), "1");
+    EXPECT_EQ(stored("ip_address").toString().toStdString(), sim.tcpEndpoint());
+}
+
+// A remembered Modbus TCP connection comes back over TCP, not as the stored serial port.
+TEST_F(OnlineTest, StoredRunningReconnectsAtStartOverTheStoredAddress) {
+    SimProcess sim(simArgs({"--firmware", "300", "--set", "199=1"}));
+    preset({{"use_settings", true},
+            {"running", true},
+            {"network", 1},
+            {"ip_address", QString::fromStdString(sim.tcpEndpoint())}});
+    kt::TMainForm& w = start();
+    EXPECT_TRUE(w.linkActive());
+    EXPECT_EQ(w.connectionSettings().linkType, kt::LinkModbusTcp);
+    EXPECT_EQ(text("ip_E").toStdString(), sim.tcpEndpoint());
+    ASSERT_TRUE(waitFor([&] { return text("netstatus_P") == "ONLINE"; }));
 }
 
 TEST_F(OnlineTest, ANewConnectionStartsWhileTheLastOneStillEnds) {
