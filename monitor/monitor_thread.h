@@ -10,6 +10,7 @@
 #include "link/connection_settings.h"
 #include "link/protocol.h"
 #include "monitor/message_sink.h"
+#include "monitor/pass_snapshot.h"
 #include "monitor/register_codec.h"
 #include "monitor/register_tables.h"
 
@@ -27,7 +28,6 @@
 
 namespace kt {
 
-inline constexpr int NetworkInputCount = 16;
 inline constexpr int EventTextCount = 8;
 
 // What the engine tells the main window. Every call arrives on the GUI thread: notifications of
@@ -65,18 +65,6 @@ struct InlineDispatcher : GuiDispatcher {
 using LocalClock = std::function<ClockFields()>;
 ClockFields systemLocalClock();
 
-// What the identification read and the register-file choice found.
-struct UnitIdentification {
-    uint16_t modelCode = 0;      // register 0
-    uint16_t firmwareRaw = 0;    // register 1 as read (bit 15 marks a prototype)
-    std::string version;         // low 15 bits rounded down to tens: names the register file ("250")
-    uint16_t modelType = 0;      // register 4: 2 KT-740AU, 3 KT-740HV, else plain
-    uint16_t commOption = 0;     // register 5: 6..8 are the IEC 61850 options
-    std::string registerFile;    // file name of the register file loaded; empty when none was
-    int32_t firmwareVersion = 0; // version of that file (lower than `version` after a fallback)
-    int32_t pollCount = 0;
-    int32_t chunkSize = 0;
-};
 
 // The event reader reads at most this many records, newest first. Register 61 can claim 65535
 // records, about half an hour of selector writes and reads on the GUI thread; units hold far

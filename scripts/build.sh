@@ -27,6 +27,12 @@ tsan)
     ;;
 esac
 
+# ccache, when the machine has it, shares compiled objects between build trees and worktrees.
+if command -v ccache >/dev/null 2>&1; then
+    args+=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+    export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$root}
+fi
+
 if [ ! -f "$dir/build.ninja" ]; then
     cmake -S "$root" -B "$dir" -G Ninja "${args[@]}"
 fi
