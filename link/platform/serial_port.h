@@ -39,6 +39,9 @@ public:
     static std::string devicePath(const std::string& portName);
 
     SerialOpenResult open(const std::string& devicePath);
+    // Why the last open failed, in the system's words ("No such file or directory"); empty after
+    // a successful open.
+    const std::string& openError() const;
     bool isOpen() const;
     void close();
 

@@ -22,6 +22,9 @@ public:
     TcpClient& operator=(const TcpClient&) = delete;
 
     bool connect(const std::string& host, uint16_t port, int timeoutMs);
+    // Why the last connect failed ("Connection refused", "timed out", "unknown host"); empty
+    // after a successful connect.
+    const std::string& connectError() const;
     TcpState state() const;
     // Exactly `count` bytes within `timeoutMs`; false on a time-out, a closed peer or an error.
     bool readExact(uint8_t* buffer, size_t count, int timeoutMs);

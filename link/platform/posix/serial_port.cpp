@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <chrono>
 #include <dirent.h>
 #include <fcntl.h>
@@ -53,6 +54,7 @@ struct SerialPort::Impl {
     termios line{};
     bool haveLine = false;
     SerialTimeouts timeouts;
+    std::string openError;
 };
 
 SerialPort::SerialPort() : impl_(std::make_unique<Impl>()) {}
@@ -65,24 +67,37 @@ std::string SerialPort::devicePath(const std::string& portName) {
     return portName;
 }
 
+const std::string& SerialPort::openError() const {
+    return impl_->openError;
+}
+
 SerialOpenResult SerialPort::open(const std::string& devicePath) {
     close();
+    impl_->openError.clear();
+    if (devicePath.empty()) {
+        impl_->openError = "no port name";
+        return SerialOpenResult::NotFound;
+    }
     int fd = ::open(devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        if (errno == ENOENT || errno == ENODEV || errno == ENXIO) return SerialOpenResult::NotFound;
-        if (errno == EBUSY) return SerialOpenResult::Busy;
+        const int e = errno;
+        impl_->openError = std::strerror(e);
+        if (e == ENOENT || e == ENODEV || e == ENXIO) return SerialOpenResult::NotFound;
+        if (e == EBUSY) return SerialOpenResult::Busy;
         return SerialOpenResult::Failed;
     }
     // Frames written into a regular file or a pipe named by mistake would go nowhere useful.
     struct stat info {};
     if (::fstat(fd, &info) != 0 || !S_ISCHR(info.st_mode)) {
         ::close(fd);
+        impl_->openError = "not a serial device";
         return SerialOpenResult::Failed;
     }
     // flock keeps out other programs that lock (and other port objects of this one); TIOCEXCL
     // keeps out every later open of the tty by non-root programs.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         ::close(fd);
+        impl_->openError = "in use by another program";
         return SerialOpenResult::Busy;
     }
     impl_->isTty = ::isatty(fd) == 1;

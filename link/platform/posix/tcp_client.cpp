@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -36,19 +37,29 @@ bool waitFor(int fd, short events, Clock::time_point deadline, short* revents = 
     }
 }
 
-// One non-blocking connect attempt to one address, finished within `deadline`.
-int connectOne(const addrinfo& a, Clock::time_point deadline) {
+// One non-blocking connect attempt to one address, finished within `deadline`. On failure
+// `why` says what the system reported.
+int connectOne(const addrinfo& a, Clock::time_point deadline, std::string& why) {
     int fd = ::socket(a.ai_family, a.ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a.ai_protocol);
-    if (fd < 0) return -1;
+    if (fd < 0) {
+        why = std::strerror(errno);
+        return -1;
+    }
     if (::connect(fd, a.ai_addr, a.ai_addrlen) != 0) {
         if (errno != EINPROGRESS) {
+            why = std::strerror(errno);
             ::close(fd);
             return -1;
         }
         int error = 0;
         socklen_t len = sizeof error;
-        if (!waitFor(fd, POLLOUT, deadline) || ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &len) != 0 ||
-            error != 0) {
+        if (!waitFor(fd, POLLOUT, deadline)) {
+            why = "timed out";
+            ::close(fd);
+            return -1;
+        }
+        if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &len) != 0 || error != 0) {
+            why = std::strerror(error != 0 ? error : errno);
             ::close(fd);
             return -1;
         }
@@ -63,6 +74,7 @@ int connectOne(const addrinfo& a, Clock::time_point deadline) {
 
 struct TcpClient::Impl {
     int fd = -1;
+    std::string connectError;
 };
 
 TcpClient::TcpClient() : impl_(std::make_unique<Impl>()) {}
@@ -71,19 +83,32 @@ TcpClient::~TcpClient() {
     disconnect();
 }
 
+const std::string& TcpClient::connectError() const {
+    return impl_->connectError;
+}
+
 bool TcpClient::connect(const std::string& host, uint16_t port, int timeoutMs) {
     disconnect();
-    if (host.empty()) return false;
+    impl_->connectError.clear();
+    if (host.empty()) {
+        impl_->connectError = "no address";
+        return false;
+    }
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* list = nullptr;
     // Name resolution has no time-out of its own; dotted addresses never leave the machine.
-    if (::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &list) != 0 || !list) return false;
+    if (int rc = ::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &list); rc != 0 || !list) {
+        impl_->connectError = rc != 0 ? ::gai_strerror(rc) : "unknown host";
+        return false;
+    }
+    std::string why = "timed out";
     for (const addrinfo* a = list; a && impl_->fd < 0 && msUntil(deadline) > 0; a = a->ai_next)
-        impl_->fd = connectOne(*a, deadline);
+        impl_->fd = connectOne(*a, deadline, why);
     ::freeaddrinfo(list);
+    if (impl_->fd < 0) impl_->connectError = why;
     return impl_->fd >= 0;
 }
 

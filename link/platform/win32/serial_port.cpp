@@ -1,6 +1,7 @@
 #include "link/platform/serial_port.h"
 
 #include <algorithm>
+#include <string>
 
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
@@ -11,7 +12,22 @@ struct SerialPort::Impl {
     HANDLE handle = INVALID_HANDLE_VALUE;
     DCB line{};
     bool haveLine = false;
+    std::string openError;
 };
+
+namespace {
+
+// The system's text for an error code, without the trailing line break.
+std::string systemErrorText(DWORD error) {
+    char buffer[256] = {};
+    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, buffer,
+                             sizeof buffer, nullptr);
+    std::string text(buffer, n);
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == '.')) text.pop_back();
+    return text.empty() ? "error " + std::to_string(error) : text;
+}
+
+} // namespace
 
 SerialPort::SerialPort() : impl_(std::make_unique<Impl>()) {}
 
@@ -23,18 +39,25 @@ std::string SerialPort::devicePath(const std::string& portName) {
     return "\\\\.\\" + portName;
 }
 
+const std::string& SerialPort::openError() const {
+    return impl_->openError;
+}
+
 SerialOpenResult SerialPort::open(const std::string& devicePath) {
     close();
+    impl_->openError.clear();
     HANDLE h = CreateFileA(devicePath.c_str(), GENERIC_READ | GENERIC_WRITE, 0 /* exclusive */, nullptr,
                            OPEN_EXISTING, 0 /* not overlapped */, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         DWORD error = GetLastError();
+        impl_->openError = systemErrorText(error);
         if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return SerialOpenResult::NotFound;
         if (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION) return SerialOpenResult::Busy;
         return SerialOpenResult::Failed;
     }
     if (GetFileType(h) != FILE_TYPE_CHAR) {
         CloseHandle(h);
+        impl_->openError = "not a serial device";
         return SerialOpenResult::Failed;
     }
     impl_->handle = h;

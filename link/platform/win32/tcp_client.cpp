@@ -34,16 +34,36 @@ bool waitFor(SOCKET s, SHORT events, Clock::time_point deadline) {
     return WSAPoll(&p, 1, waitMs) > 0;
 }
 
-SOCKET connectOne(const addrinfo& a, Clock::time_point deadline) {
+std::string socketErrorText(int error) {
+    char buffer[256] = {};
+    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                             static_cast<DWORD>(error), 0, buffer, sizeof buffer, nullptr);
+    std::string text(buffer, n);
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == '.')) text.pop_back();
+    return text.empty() ? "socket error " + std::to_string(error) : text;
+}
+
+SOCKET connectOne(const addrinfo& a, Clock::time_point deadline, std::string& why) {
     SOCKET s = socket(a.ai_family, a.ai_socktype, a.ai_protocol);
-    if (s == INVALID_SOCKET) return s;
+    if (s == INVALID_SOCKET) {
+        why = socketErrorText(WSAGetLastError());
+        return s;
+    }
     u_long nonBlocking = 1;
     ioctlsocket(s, FIONBIO, &nonBlocking);
     if (connect(s, a.ai_addr, static_cast<int>(a.ai_addrlen)) != 0) {
         int error = 0;
         int len = sizeof error;
-        if (WSAGetLastError() != WSAEWOULDBLOCK || !waitFor(s, POLLWRNORM, deadline) ||
-            getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &len) != 0 || error != 0) {
+        if (WSAGetLastError() != WSAEWOULDBLOCK) {
+            why = socketErrorText(WSAGetLastError());
+        } else if (!waitFor(s, POLLWRNORM, deadline)) {
+            why = "timed out";
+        } else if (getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &len) != 0 || error != 0) {
+            why = socketErrorText(error != 0 ? error : WSAGetLastError());
+        } else {
+            error = -1; // connected
+        }
+        if (error != -1) {
             closesocket(s);
             return INVALID_SOCKET;
         }
@@ -57,6 +77,7 @@ SOCKET connectOne(const addrinfo& a, Clock::time_point deadline) {
 
 struct TcpClient::Impl {
     SOCKET s = INVALID_SOCKET;
+    std::string connectError;
 };
 
 TcpClient::TcpClient() : impl_(std::make_unique<Impl>()) {
@@ -67,18 +88,31 @@ TcpClient::~TcpClient() {
     disconnect();
 }
 
+const std::string& TcpClient::connectError() const {
+    return impl_->connectError;
+}
+
 bool TcpClient::connect(const std::string& host, uint16_t port, int timeoutMs) {
     disconnect();
-    if (host.empty()) return false;
+    impl_->connectError.clear();
+    if (host.empty()) {
+        impl_->connectError = "no address";
+        return false;
+    }
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* list = nullptr;
-    if (getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &list) != 0 || !list) return false;
+    if (int rc = getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &list); rc != 0 || !list) {
+        impl_->connectError = rc != 0 ? socketErrorText(rc) : "unknown host";
+        return false;
+    }
+    std::string why = "timed out";
     for (const addrinfo* a = list; a && impl_->s == INVALID_SOCKET && msUntil(deadline) > 0; a = a->ai_next)
-        impl_->s = connectOne(*a, deadline);
+        impl_->s = connectOne(*a, deadline, why);
     freeaddrinfo(list);
+    if (impl_->s == INVALID_SOCKET) impl_->connectError = why;
     return impl_->s != INVALID_SOCKET;
 }
 
