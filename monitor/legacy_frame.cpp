@@ -332,7 +332,7 @@ void UpdateLegacyStatus(const LegacyFrame& frame, LegacyStatusState& state, Lega
     } else {
         ClearStatusDisplay(view.values);
     }
-    view.netstatus_P = {std::string(OnlineText), TextColour::Lime};
+    view.netstatus_P = {std::string(NetStatusOnlineText), TextColour::Lime};
     if (state.packetCount > PacketCountWrap) state.packetCount = 1;
     view.datalog_P = inputs.datalogEnabled ? PanelText{std::string(DatalogOnText), TextColour::Lime}
                                            : PanelText{std::string(DatalogOffText), TextColour::Red};

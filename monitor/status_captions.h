@@ -196,7 +196,7 @@ struct PanelText {
     bool operator==(const PanelText&) const = default;
 };
 
-inline constexpr std::string_view OnlineText = "ONLINE";
+inline constexpr std::string_view NetStatusOnlineText = "ONLINE";
 inline constexpr std::string_view NotConfiguredText = "Not Configured";
 
 // ---- Page layout ----

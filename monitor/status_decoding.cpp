@@ -700,7 +700,7 @@ void UpdateUnitStatus(const PassSnapshot& pass, UnitStatusState& state, CtVoltag
                       UnitStatusView& view, const UnitStatusInputs& inputs) {
     // 1. The unit answered.
     view.passSinceLastTick = true;
-    view.netstatus_P = {std::string(OnlineText), TextColour::Lime};
+    view.netstatus_P = {std::string(NetStatusOnlineText), TextColour::Lime};
     ++state.refreshCount;
     ++state.packetCount;
     view.enableStatusPanels = state.refreshCount == 1;
