@@ -6,6 +6,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <random>
+
 using namespace kt;
 
 namespace {
@@ -205,4 +207,27 @@ TEST(LegacyStatus, DataLogLineEverySaveRateFramesAndPacketWrap) {
     u.state.packetCount = PacketCountWrap;
     u.show(frameOf());
     EXPECT_EQ(u.state.packetCount, 1);
+}
+
+TEST(LegacyStatus, AnyFrameIsEitherShownWholeOrBlanked) {
+    // Bytes off a noisy line: the same identification byte (so the version check passes), every
+    // other byte random. A frame is shown exactly when its three switch positions are in their
+    // tables, and then every field has a value; otherwise every field is blanked.
+    Legacy u;
+    std::mt19937 rng(740);
+    int shown = 0;
+    for (int i = 0; i < 3000; ++i) {
+        LegacyFrame f;
+        for (uint8_t& b : f) b = static_cast<uint8_t>(rng() % (i % 2 ? 12 : 256));
+        f[LegacyByte::Identification] = static_cast<uint8_t>(0x40 | (i % 3 == 0 ? 0x80 : 0) | 0x0C);
+        const bool positionsValid = f[0] <= 10 && f[1] <= 10 && f[2] <= 10;
+        const LegacyStatusView& v = u.show(f);
+        if (i == 0) continue; // the first frame carries a new version
+        ASSERT_EQ(v.accepted, positionsValid) << i;
+        shown += v.accepted;
+        for (size_t c = 0; c < ValueControlCount; ++c)
+            ASSERT_EQ(v.values[c] == "-----", !v.accepted)
+                << i << " " << baseName(static_cast<ValueControl>(c));
+    }
+    EXPECT_GT(shown, 100);
 }
