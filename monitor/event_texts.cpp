@@ -96,6 +96,21 @@ const std::array<std::string_view, EventGridColumns>& eventGridHeadings() {
     return EventHeadings;
 }
 
+std::array<int, EventGridColumns> eventGridColumnWidths(int clientWidth, int dateHeadingWidth,
+                                                        int timeHeadingWidth) {
+    std::array<int, EventGridColumns> w{};
+    w[1] = dateHeadingWidth + 5;
+    w[2] = 3 * timeHeadingWidth;
+    const int rest = clientWidth - w[0] - w[1] - w[2];
+    w[4] = int(0.15 * rest);
+    w[5] = int(0.20 * rest);
+    w[6] = int(0.25 * rest);
+    w[7] = int(0.25 * rest);
+    // One pixel per column for the grid lines, and one more.
+    w[3] = clientWidth - (w[0] + w[1] + w[2] + w[4] + w[5] + w[6] + w[7]) - EventGridColumns - 1;
+    return w;
+}
+
 EventGridRow eventGridRow(const EventRecord& record, int32_t model_type) {
     EventGridRow row;
     row.cells[0] = std::to_string(record.number);

@@ -41,6 +41,12 @@ struct EventGrid {
     std::vector<EventGridRow> rows;
 };
 
+// Column widths for a grid `clientWidth` pixels wide: the record number hidden, the date as wide
+// as its measured heading plus 5, the time three times its heading, and the rest shared out
+// (15, 20, 25 and 25 % to voltage, change and the two cause lists, the remainder to the current).
+std::array<int, EventGridColumns> eventGridColumnWidths(int clientWidth, int dateHeadingWidth,
+                                                        int timeHeadingWidth);
+
 EventGridRow eventGridRow(const EventRecord& record, int32_t model_type);
 // The row's height: the grid's default height plus 16 pixels for every cause line after the first.
 int eventRowHeight(const EventGridRow& row, int defaultHeight);

@@ -96,6 +96,11 @@ TEST(EventTexts, GridRowsAndTheirHeight) {
     EXPECT_EQ(kt::eventRowHeight(empty, 20), 20);
 }
 
+TEST(EventTexts, ColumnWidths) {
+    // r = 800 - 75 - 75 = 650: 97, 130, 162, 162; the current gets what is left.
+    EXPECT_EQ(kt::eventGridColumnWidths(800, 70, 25), (std::array<int, 8>{0, 75, 75, 90, 97, 130, 162, 162}));
+}
+
 TEST(EventTexts, UpdateEventListByKindOfAnswer) {
     kt::EventGrid grid;
     EventReadResult all;
