@@ -66,7 +66,8 @@ void TrendData::decimate(TrendChannel channel, int64_t t0, int64_t t1, int colum
                          std::vector<TrendPoint>& out) const {
     out.clear();
     if (samples_.empty() || columns <= 0 || t1 < t0) return;
-    auto [first, last] = indexRange(t0, t1);
+    const auto range = indexRange(t0, t1);
+    const size_t first = range.first, last = range.second;
 
     auto emit = [&](size_t i) {
         float v = trendValue(samples_[i], channel);
