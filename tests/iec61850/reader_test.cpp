@@ -1,6 +1,8 @@
 // Reading SCL files into the model: each reader step, the import, and bad input.
 #include "scl_test_util.h"
 
+#include <gmock/gmock.h>
+
 #include <chrono>
 
 namespace kt {
@@ -168,24 +170,38 @@ TEST_F(ReaderTest, FirstUserDataSetFollowsDynDataSet) {
 }
 
 TEST_F(ReaderTest, DataSetsFillTheSlotsInDocumentOrder) {
+    const std::string beh = R"(<FCDA ldInst="LD0" lnClass="LLN0" doName="Beh" daName="q" fc="ST"/>)";
     std::string sets;
     for (int i = 1; i <= 33; ++i)
-        sets += "<DataSet name=\"S" + std::to_string(i) +
-                "\"><FCDA ldInst=\"LD0\" lnClass=\"LLN0\" doName=\"Beh\" daName=\"q\" fc=\"ST\"/>"
+        sets += "<DataSet name=\"S" + std::to_string(i) + "\">" + beh +
                 "<FCDA ldInst=\"LD0\" lnClass=\"LLN0\" doName=\"Nope\" fc=\"ST\"/></DataSet>";
-    std::string fixedOnes = "<DataSet name=\"DS2_Record\"/><DataSet name=\"DS1_MEASUREMENT\"/>";
+    std::string fixedOnes = "<DataSet name=\"DS2_Record\">" + beh +
+                            "</DataSet><DataSet name=\"DS1_MEASUREMENT\">" + beh +
+                            "</DataSet><DataSet name=\"Empty\"/>";
     TICDParser r = read(oneIED("ME", fixedOnes + sets) + types);
     EXPECT_TRUE(r.GetDataSet(0).Fixed);
     EXPECT_FALSE(r.GetDataSet(1).Fixed); // case matters
     EXPECT_EQ(r.GetDataSet(0).Name, "LLN0$DS2_Record");
-    EXPECT_EQ(r.GetDataSet(0).Count, 0); // a dataset without members leaves its slot free
+    // A dataset without members takes no slot: used slots stay contiguous.
     TDatasetConfig s1 = r.GetDataSet(2);
     EXPECT_EQ(s1.Name, "LLN0$S1");
     EXPECT_EQ(s1.LDIndex, 0);
-    EXPECT_EQ(s1.Count, 2);
-    EXPECT_EQ(s1.Members, (std::vector<uint32_t>{2u << 20, 0u})); // the second member does not resolve
-    EXPECT_EQ(r.GetDataSet(31).Name, "LLN0$S30");                 // S31..S33 find no slot
+    // The member that does not resolve is left out, never kept as a code of something else.
+    EXPECT_EQ(s1.Count, 1);
+    EXPECT_EQ(s1.Members, (std::vector<uint32_t>{2u << 20}));
+    ASSERT_EQ(r.LeftOutMembers(2).size(), 1u);
+    EXPECT_EQ(r.LeftOutMembers(2)[0].position, 2);
+    EXPECT_EQ(r.LeftOutMembers(2)[0].reference, "LD0/LLN0.Nope (ST)");
+    EXPECT_EQ(r.GetDataSet(31).Name, "LLN0$S30"); // S31..S33 find no slot
     EXPECT_EQ(r.FindDataSet("LD0/LLN0$S31"), -1);
+    EXPECT_THAT(r.Warnings(), ::testing::Contains("Data set LD0/LLN0$Empty has no members; it is left out"));
+    EXPECT_THAT(r.Warnings(),
+                ::testing::Contains(::testing::StartsWith(
+                    "Data set LD0/LLN0$S1: member 2, LD0/LLN0.Nope (ST), is not in this data model")));
+    EXPECT_THAT(
+        r.Warnings(),
+        ::testing::Contains("3 data sets are left out, the unit has 32 slots: LD0/LLN0$S31, LD0/LLN0$S32, "
+                            "LD0/LLN0$S33"));
 }
 
 TEST_F(ReaderTest, ReportControlFields) {
@@ -206,7 +222,9 @@ TEST_F(ReaderTest, ReportControlFields) {
     EXPECT_EQ(a.DataSetRef, "LD0/LLN0$DS1_Measurement");
     EXPECT_EQ(a.DataSetIndex, 1);
     EXPECT_EQ(a.ConfRev, 7u);
-    EXPECT_EQ(a.BufTime, 1u); // 64-bit value kept in 32 bits
+    EXPECT_EQ(a.BufTime, 0u); // not wrapped into 32 bits: left at its default, and said
+    EXPECT_THAT(r.Warnings(), ::testing::Contains("bufTime \"4294967297\" of report control block a is not a "
+                                                  "number from 0 to 4294967295; it is read as 0"));
     EXPECT_EQ(a.IntgPd, 0u);
     EXPECT_TRUE(a.Buffered);
     EXPECT_EQ(a.TrgOps, 0x3E);
@@ -316,7 +334,7 @@ TEST_F(ReaderTest, LN0MovesToTheTemplatesPosition) {
     EXPECT_EQ(read(body).LN0Position(), 2);
     TICDParser moved = read(body, nullptr, 0);
     EXPECT_EQ(moved.LN0Position(), 0);
-    EXPECT_EQ(moved.EncodeMember("LD0", "GGIO2", "Beh", "", "ST"), 0u); // no Beh in type N here: 0 either way
+    EXPECT_FALSE(moved.EncodeMember("LD0", "GGIO2", "Beh", "", "ST")); // no Beh in type N here, either way
     EXPECT_EQ(read(body, nullptr, 1).LN0Position(), 1);
     EXPECT_EQ(read(body, nullptr, 99).LN0Position(), 2); // past the end: last
     EXPECT_EQ(read("<IED name=\"ME\"/>").LN0Position(), -1);
@@ -461,9 +479,10 @@ TEST_F(ImportTest, ARefusedOrUnreadableFileChangesNothing) {
     }
 }
 
-TEST_F(ImportTest, TheFileIsReadWithTheTemplatesLN0Position) {
+TEST_F(ImportTest, MembersAreLookedUpInTheTemplateByReference) {
     TempDir dir;
-    // The file's LN0 comes after a node; read at the template's position 0 it counts first.
+    // The file's own data model counts differently (its LN0 after a node, its LLN0 type holds
+    // Beh only); its member names Beh.stVal, which the template has at its own place.
     std::string file =
         dir.write("late.cid", scl(R"(<IED name="LATE"><AccessPoint name="P1"><Server><LDevice inst="LD0">
         <LN lnClass="LPHD" inst="1" lnType="N"/><LN0 lnClass="LLN0" inst="" lnType="N">
@@ -472,7 +491,8 @@ TEST_F(ImportTest, TheFileIsReadWithTheTemplatesLN0Position) {
                                   std::string(types)));
     p.ImportFile(file);
     EXPECT_EQ(p.DataSetFullName(3), "LD0/LLN0$Mine");
-    EXPECT_EQ(p.GetDataSet(3).Members, (std::vector<uint32_t>{1u << 20}));
+    ASSERT_EQ(p.GetDataSet(3).Count, 1);
+    EXPECT_EQ(p.MemberText(p.GetDataSet(3).Members[0]), "LD0/LLN0.Beh.stVal (ST)");
 }
 
 } // namespace

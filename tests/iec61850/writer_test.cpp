@@ -32,9 +32,9 @@ protected:
     TICDParser p{test::templatePath(), -1};
 
     uint32_t code(const char* ln, const char* dobj, const char* da, const char* fc) const {
-        uint32_t c = p.EncodeMember("LD0", ln, dobj, da, fc);
-        EXPECT_NE(p.MemberText(c), "") << ln << "." << dobj;
-        return c;
+        auto c = p.EncodeMember("LD0", ln, dobj, da, fc);
+        EXPECT_TRUE(c) << ln << "." << dobj;
+        return c.value_or(0);
     }
 
     // Saves and loads the written file.
@@ -471,7 +471,7 @@ void fillEverything(TICDParser& p) {
         for (const AttributeNode& d : ln.children)
             for (const char* fc : {"MX", "ST"})
                 if (p.HasFC(d.element, fc))
-                    codes.push_back(p.EncodeMember("LD0", ln.caption, d.caption, "", fc));
+                    codes.push_back(p.EncodeMember("LD0", ln.caption, d.caption, "", fc).value());
     ASSERT_GT(codes.size(), 10u);
     const std::vector<std::string>& nodes = tree.devices.at(0).logicalNodes;
     for (int slot = p.FirstUserDataSet; slot < DataSetSlots; ++slot) {
