@@ -46,8 +46,15 @@ TICDParser::TICDParser(const std::string& fileName, int ln0Position, OperatorPro
     TwoAccessPoints = true;
 }
 
-void TICDParser::warn(std::string text) {
-    warnings_.push_back(std::move(text));
+void TICDParser::warn(std::string text, bool aboutDataSets) {
+    warnings_.push_back({std::move(text), aboutDataSets});
+}
+
+std::vector<std::string> TICDParser::Warnings() const {
+    std::vector<std::string> texts;
+    texts.reserve(warnings_.size());
+    for (const Warning& w : warnings_) texts.push_back(w.text);
+    return texts;
 }
 
 const std::vector<LeftOutMember>& TICDParser::LeftOutMembers(int slot) const {
@@ -330,12 +337,16 @@ void TICDParser::ImportFile(const std::string& fileName, OperatorPrompts* prompt
     // LN0 position.
     TICDParser r(fileName, LN0Position(), prompts);
     if (r.iedName_.empty()) {
-        warnings_ = {"The file has no IED to import, or none was chosen; nothing is imported"};
+        warnings_ = {{"The file has no IED to import, or none was chosen; nothing is imported"}};
         return;
     }
     SetIEDName(r.iedName_); // the only step that can refuse; nothing has changed before it
-    std::vector<std::string> notes = std::move(r.warnings_);
-    auto note = [&](std::string text) { notes.push_back(std::move(text)); };
+    // What the file's reading said about its datasets in its own model does not apply here: the
+    // import says what became of them in this one.
+    std::vector<Warning> notes;
+    for (Warning& w : r.warnings_)
+        if (!w.aboutDataSets) notes.push_back(std::move(w));
+    auto note = [&](std::string text) { notes.push_back({std::move(text), true}); };
 
     for (int i = 0; i < Interfaces; ++i) {
         SetIPAddress(i, r.GetIPAddress(i));

@@ -145,7 +145,7 @@ public:
     // What the last read (construction, or ImportFile) left out or could not take as it stood,
     // one sentence each: dataset members not in the data model, report controls outside LLN0,
     // logical devices outside a Server, addresses it cannot place or read, other IEDs of the file.
-    const std::vector<std::string>& Warnings() const { return warnings_; }
+    std::vector<std::string> Warnings() const;
     // The members of a slot's dataset in the file that are not in the data model (left out of
     // `Members`); empty for slots that did not come from a file.
     const std::vector<LeftOutMember>& LeftOutMembers(int slot) const;
@@ -236,7 +236,9 @@ private:
         std::vector<MemberRef> members;
     };
     std::vector<FileDataSet> fileDataSets() const;
-    void warn(std::string text);
+    // `aboutDataSets`: a warning about the file's datasets in this model, which an import
+    // replaces by its own.
+    void warn(std::string text, bool aboutDataSets = false);
 
     // Walker pieces.
     MemberEncoding encodeRaw(const MemberRef& ref) const;
@@ -273,7 +275,11 @@ private:
     std::vector<TExtRefConfig> extRefs_;
     std::array<TDatasetConfig, DataSetSlots> dataSets_{};
     std::array<std::vector<LeftOutMember>, DataSetSlots> leftOut_{};
-    std::vector<std::string> warnings_;
+    struct Warning {
+        std::string text;
+        bool aboutDataSets = false;
+    };
+    std::vector<Warning> warnings_;
 };
 
 } // namespace kt

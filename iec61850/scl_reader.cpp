@@ -47,13 +47,14 @@ std::string namesList(const std::vector<std::string>& names) {
 
 // An unsigned 32-bit attribute: `fallback` when absent; when present and not such a number,
 // `fallback` too, with a warning instead of a wrapped value.
+template <typename Warn>
 uint32_t unsignedAttr(pugi::xml_node n, const char* name, uint32_t fallback, const std::string& where,
-                      std::vector<std::string>& warnings) {
+                      Warn&& warn) {
     pugi::xml_attribute a = n.attribute(name);
     if (!a) return fallback;
     if (auto v = ParseDecimalIn(a.value(), 0, UINT32_MAX)) return static_cast<uint32_t>(*v);
-    warnings.push_back(std::string(name) + " " + quoted(a.value()) + " of " + where +
-                       " is not a number from 0 to 4294967295; it is read as " + std::to_string(fallback));
+    warn(std::string(name) + " " + quoted(a.value()) + " of " + where +
+         " is not a number from 0 to 4294967295; it is read as " + std::to_string(fallback));
     return fallback;
 }
 
@@ -248,7 +249,7 @@ void TICDParser::readDataSets() {
         const std::string full = f.ldInst + "/" + f.name;
         if (f.members.empty()) {
             // A dataset without members would be a free slot in the middle of the used ones.
-            warn("Data set " + full + " has no members; it is left out");
+            warn("Data set " + full + " has no members; it is left out", true);
             continue;
         }
         TDatasetConfig d;
@@ -265,8 +266,9 @@ void TICDParser::readDataSets() {
         }
         if (d.Members.empty()) {
             warn("Data set " + full + " is left out: none of its " + std::to_string(f.members.size()) +
-                 " members is in this data model (first: " + out.front().reference + ": " +
-                 out.front().reason + ")");
+                     " members is in this data model (first: " + out.front().reference + ": " +
+                     out.front().reason + ")",
+                 true);
             continue;
         }
         if (slot == DataSetSlots) { // the unit has 32 slots
@@ -275,7 +277,8 @@ void TICDParser::readDataSets() {
         }
         for (const LeftOutMember& l : out)
             warn("Data set " + full + ": member " + std::to_string(l.position) + ", " + l.reference +
-                 ", is not in this data model (" + l.reason + "); it is left out");
+                     ", is not in this data model (" + l.reason + "); it is left out",
+                 true);
         d.Fixed = f.fixed;
         d.Name = f.name;
         d.LDIndex = f.ldIndex;
@@ -286,7 +289,8 @@ void TICDParser::readDataSets() {
     }
     if (!noRoom.empty())
         warn(std::to_string(noRoom.size()) + " data set" + (noRoom.size() == 1 ? " is" : "s are") +
-             " left out, the unit has 32 slots: " + namesList(noRoom));
+                 " left out, the unit has 32 slots: " + namesList(noRoom),
+             true);
 }
 
 void TICDParser::readReportControls() {
@@ -301,9 +305,9 @@ void TICDParser::readReportControls() {
             if (b.RptID.size() < rptID.size())
                 warn("The report ID of " + b.Name + " is longer than 64 characters; it is cut to " +
                      quoted(b.RptID));
-            b.BufTime = unsignedAttr(rc, "bufTime", 0, where, warnings_);
-            b.IntgPd = unsignedAttr(rc, "intgPd", 0, where, warnings_);
-            b.ConfRev = unsignedAttr(rc, "confRev", 1, where, warnings_);
+            b.BufTime = unsignedAttr(rc, "bufTime", 0, where, [this](std::string t) { warn(std::move(t)); });
+            b.IntgPd = unsignedAttr(rc, "intgPd", 0, where, [this](std::string t) { warn(std::move(t)); });
+            b.ConfRev = unsignedAttr(rc, "confRev", 1, where, [this](std::string t) { warn(std::move(t)); });
             b.Buffered = scl::attrIsTrue(rc, "buffered");
 
             std::string datSet(attr(rc, "datSet"));
@@ -315,7 +319,8 @@ void TICDParser::readReportControls() {
             b.DataSetIndex = static_cast<uint8_t>(FindDataSet(b.DataSetRef) + 1);
             if (!datSet.empty() && b.DataSetIndex == 0)
                 warn("Report control block " + b.Name + " names data set " + datSet +
-                     ", which is not among the data sets read; it has no data set here");
+                         ", which is not among the data sets read; it has no data set here",
+                     true);
 
             if (pugi::xml_node t = child(rc, "TrgOps")) {
                 if (scl::attrIsTrue(t, "dchg")) b.TrgOps |= TrgDchg;
@@ -486,7 +491,8 @@ void TICDParser::readExtRefs() {
                 TExtRefAddr addr;
                 addr.GoID = attr(gc, "appID");
                 const std::string where = "GOOSE control block " + g + " of " + m;
-                addr.ConfRev = unsignedAttr(gc, "confRev", 0, where, warnings_);
+                addr.ConfRev =
+                    unsignedAttr(gc, "confRev", 0, where, [this](std::string t) { warn(std::move(t)); });
                 std::string goCBRef = m + std::string(attr(ld, "inst")) + "/LLN0." + g;
                 pugi::xml_node address = gseAddress(m, g);
                 if (!address) {

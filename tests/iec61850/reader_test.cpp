@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 
 #include <chrono>
+#include <functional>
 
 namespace kt {
 namespace {
@@ -149,6 +150,124 @@ TEST_F(ReaderTest, SecondSubnetworkFillsInterfaceTwoButNotTheOSIValues) {
         EXPECT_EQ(q.AddressOpts.AEQualifier, 12) << bad;
         EXPECT_EQ(q.AddressOpts.PSEL, 0u);
     }
+}
+
+TEST_F(ReaderTest, AddressValuesAreReadAsTheySpellOrReportedNeverWrapped) {
+    struct Case {
+        std::string type, text;
+        std::function<uint64_t(const TICDParser&)> field;
+        uint64_t expected;
+        const char* warning; // part of the warning, or nullptr for none
+    } cases[] = {
+        {"OSI-PSEL", "00 00 00 01", [](auto& r) { return r.AddressOpts.PSEL; }, 1, nullptr},
+        {"OSI-PSEL", "0000000A", [](auto& r) { return r.AddressOpts.PSEL; }, 10, nullptr},
+        {"OSI-PSEL", "ZZZZ", [](auto& r) { return r.AddressOpts.PSEL; }, 0, "The OSI-PSEL \"ZZZZ\""},
+        {"OSI-PSEL", "1 0000 0000", [](auto& r) { return r.AddressOpts.PSEL; }, 0, "at most 8 digits"},
+        {"OSI-SSEL", "00 02", [](auto& r) { return r.AddressOpts.SSEL; }, 2, nullptr},
+        {"OSI-TSEL", "10000", [](auto& r) { return r.AddressOpts.TSEL; }, 0, "The OSI-TSEL \"10000\""},
+        {"OSI-AE-Qualifier", "12345678901234567890",
+         [](auto& r) { return uint64_t(r.AddressOpts.AEQualifier); }, 12,
+         "The OSI-AE-Qualifier \"12345678901234567890\""},
+        {"OSI-AE-Qualifier", "-7", [](auto& r) { return uint64_t(uint32_t(r.AddressOpts.AEQualifier)); },
+         uint32_t(-7), nullptr},
+        {"IP", "999.1.2.3.4", [](auto& r) { return r.GetIPAddress(0); }, 0,
+         "The IP address \"999.1.2.3.4\" of interface 1 (SubNetwork \"A\") is not an IPv4 address"},
+        {"IP", "10.0.0.300", [](auto& r) { return r.GetIPAddress(0); }, 0, "is not an IPv4 address"},
+        {"IP", " 10.0.0.3 ", [](auto& r) { return r.GetIPAddress(0); }, 0x0A000003, nullptr},
+        {"IP-SUBNET", "-1", [](auto& r) { return r.GetIPMask(0); }, 0, "The subnet mask \"-1\""},
+        {"IP-GATEWAY", "", [](auto& r) { return r.GetGateway(0); }, 0, "The gateway \"\""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.type + " " + c.text);
+        TICDParser r =
+            read("<Communication><SubNetwork name=\"A\">" + connectedAP("ME", "P1", p(c.type, c.text)) +
+                 "</SubNetwork></Communication>" + oneIED("ME", ""));
+        EXPECT_EQ(c.field(r), c.expected);
+        if (c.warning) {
+            ASSERT_EQ(r.Warnings().size(), 1u);
+            EXPECT_THAT(r.Warnings()[0], ::testing::HasSubstr(c.warning));
+        } else {
+            EXPECT_THAT(r.Warnings(), ::testing::IsEmpty());
+        }
+    }
+}
+
+TEST_F(ReaderTest, GooseAndInputAddressesThatCannotBeReadStayZero) {
+    std::string comm = "<Communication><SubNetwork name=\"A\"><ConnectedAP iedName=\"ME\" apName=\"P1\">"
+                       "<GSE ldInst=\"LD0\" cbName=\"g\"><Address>" +
+                       p("MAC-Address", "01 0C CD 01 00 09") + p("APPID", "12345") + p("VLAN-ID", "1000") +
+                       p("VLAN-PRIORITY", "8") +
+                       "</Address></GSE></ConnectedAP></SubNetwork></Communication>";
+    TICDParser r = read(comm + oneIED("ME", R"(<GSEControl name="g" appID="G"/><Inputs>
+        <ExtRef intAddr="NI1,01-0C-CD-01-00-0X,70000,5000000000,G,65536,1,0,1"/></Inputs>)"));
+    TGCBConfig g = r.GetGCB(0);
+    EXPECT_EQ(g.DstMAC, 0x010CCD010009u); // blanks between the octets
+    EXPECT_EQ(g.AppID, 0);
+    EXPECT_EQ(g.VLANID, 0);
+    EXPECT_EQ(g.VLANPriority, 0);
+    TNIConfig n = r.GetNI(0);
+    EXPECT_EQ(n.DstMAC, 0u);
+    EXPECT_EQ(n.AppID, 0);
+    EXPECT_EQ(n.ConfRev, 0u);
+    EXPECT_EQ(n.DataIndex, 0);
+    EXPECT_EQ(n.BitIndex, 1);
+    EXPECT_TRUE(n.Enabled);
+    EXPECT_EQ(r.Warnings().size(), 7u) << ::testing::PrintToString(r.Warnings());
+    EXPECT_THAT(r.Warnings(),
+                ::testing::Contains("APPID \"12345\" of GOOSE control block g is not a hexadecimal "
+                                    "APPID of at most 4 digits; it stays 0"));
+    EXPECT_THAT(r.Warnings(),
+                ::testing::Contains("Part 4, \"5000000000\", of the intAddr of NI1 is not a number "
+                                    "from 0 to 4294967295; it is read as 0"));
+}
+
+// A logical device with 70 nodes: GGIO45 stands at position 70, past the 64 a member code holds.
+// Spilled into the FC field its code would name node 6 (MMXU0) with FC index 1, which is MX
+// there (BL sorts first), that is MMXU0.PPV.phsAB.
+std::string seventyNodes(const std::string& dataSets) {
+    std::string lns = R"(<LN0 lnClass="LLN0" inst="" lnType="N">)" + dataSets + "</LN0>";
+    for (int i = 101; i <= 105; ++i)
+        lns += "<LN lnClass=\"GGIO\" inst=\"" + std::to_string(i) + "\" lnType=\"G\"/>";
+    lns += R"(<LN lnClass="MMXU" inst="0" lnType="M"/>)";
+    for (int i = 201; i <= 219; ++i)
+        lns += "<LN lnClass=\"GGIO\" inst=\"" + std::to_string(i) + "\" lnType=\"G\"/>";
+    for (int i = 1; i <= 45; ++i)
+        lns += "<LN lnClass=\"GGIO\" inst=\"" + std::to_string(i) + "\" lnType=\"G\"/>";
+    return R"(<IED name="BIG" type="T"><AccessPoint name="P1"><Server><LDevice inst="LD0">)" + lns +
+           R"(</LDevice></Server></AccessPoint></IED>
+        <DataTypeTemplates><LNodeType id="N" lnClass="LLN0"><DO name="Beh" type="E"/></LNodeType>
+        <LNodeType id="G" lnClass="GGIO"><DO name="SPC" type="E"/></LNodeType>
+        <LNodeType id="M" lnClass="MMXU"><DO name="Blk" type="B"/><DO name="PPV" type="D"/></LNodeType>
+        <DOType id="B" cdc="SPS"><DA name="blk" fc="BL" bType="BOOLEAN"/></DOType>
+        <DOType id="E" cdc="SPC"><DA name="stVal" fc="ST" bType="BOOLEAN"/><DA name="q" fc="ST" bType="Quality"/></DOType>
+        <DOType id="D" cdc="DEL"><SDO name="phsAB" type="C"/><SDO name="phsBC" type="C"/></DOType>
+        <DOType id="C" cdc="CMV"><DA name="mag" fc="MX" bType="FLOAT32"/></DOType></DataTypeTemplates>)";
+}
+
+TEST_F(ReaderTest, AMemberPastItsFieldIsLeftOutNotShownAsAnotherObject) {
+    TICDParser r = read(seventyNodes(R"(<DataSet name="Alarms">
+        <FCDA ldInst="LD0" lnClass="GGIO" lnInst="1" doName="SPC" daName="stVal" fc="ST"/>
+        <FCDA ldInst="LD0" lnClass="GGIO" lnInst="45" doName="SPC" daName="stVal" fc="ST"/></DataSet>)"));
+    // The hazard is real in this model: the spilled code is MMXU0's measurement.
+    EXPECT_EQ(r.MemberText(70u << 3 | 1u << 20), "LD0/MMXU0.PPV.phsAB (MX)");
+    TDatasetConfig ds = r.GetDataSet(0);
+    ASSERT_EQ(ds.Count, 1);
+    EXPECT_EQ(r.MemberText(ds.Members[0]), "LD0/GGIO1.SPC.stVal (ST)");
+    ASSERT_EQ(r.LeftOutMembers(0).size(), 1u);
+    EXPECT_EQ(r.LeftOutMembers(0)[0].reference, "LD0/GGIO45.SPC.stVal (ST)");
+    EXPECT_EQ(r.LeftOutMembers(0)[0].reason,
+              "logical node GGIO45 is at position 70 of LD0, past the 64 positions a member code holds");
+    EXPECT_THAT(r.Warnings(),
+                ::testing::ElementsAre("Data set LD0/LLN0$Alarms: member 2, LD0/GGIO45.SPC.stVal (ST), "
+                                       "is not in this data model (logical node GGIO45 is at position "
+                                       "70 of LD0, past the 64 positions a member code holds); it is "
+                                       "left out"));
+    // A dataset none of whose members fit takes no slot.
+    TICDParser none = read(seventyNodes(R"(<DataSet name="Only45">
+        <FCDA ldInst="LD0" lnClass="GGIO" lnInst="45" doName="SPC" daName="stVal" fc="ST"/></DataSet>)"));
+    EXPECT_EQ(none.GetDataSet(0).Count, 0);
+    EXPECT_THAT(none.Warnings(), ::testing::ElementsAre(::testing::StartsWith(
+                                     "Data set LD0/LLN0$Only45 is left out: none of its 1 members")));
 }
 
 TEST_F(ReaderTest, FirstUserDataSetFollowsDynDataSet) {

@@ -240,6 +240,42 @@ TEST_F(WriterTest, ServerNamePlatesGooseAndInputs) {
     EXPECT_EQ(gse("VLAN-PRIORITY"), "7");
 }
 
+TEST_F(WriterTest, FixedWidthHexFieldsKeepTheirZeroPadding) {
+    // Small values, so that a writer padding to fewer digits than the field's shows.
+    p.AddressOpts.PSEL = 1;
+    p.AddressOpts.SSEL = 2;
+    p.AddressOpts.TSEL = 0;
+    TGCBConfig g = p.GetGCB(0);
+    g.AppID = 1;
+    g.VLANID = 5;
+    g.VLANPriority = 0;
+    g.DstMAC = 0x000000000001;
+    p.SetGCB(0, g);
+    auto doc = save();
+    auto text = [&](const std::string& path) {
+        return std::string(doc->select_node(path.c_str()).node().text().get());
+    };
+    struct Case {
+        const char* type;
+        const char* expected;
+    } server[] = {{"OSI-PSEL", "00000001"}, {"OSI-SSEL", "0002"}, {"OSI-TSEL", "0000"}},
+      goose[] = {{"APPID", "0001"},
+                 {"VLAN-ID", "005"},
+                 {"VLAN-PRIORITY", "0"},
+                 {"MAC-Address", "00-00-00-00-00-01"}};
+    for (const Case& c : server)
+        EXPECT_EQ(text("(//ConnectedAP)[1]/Address/P[@type='" + std::string(c.type) + "']"), c.expected)
+            << c.type;
+    for (const Case& c : goose)
+        EXPECT_EQ(text("(//GSE[@cbName='gcb1'])[1]/Address/P[@type='" + std::string(c.type) + "']"),
+                  c.expected)
+            << c.type;
+    // And they read back as the values written.
+    TICDParser back(dir.file("out.icd"), -1);
+    EXPECT_EQ(back.AddressOpts, p.AddressOpts);
+    EXPECT_EQ(back.GetGCB(0), p.GetGCB(0));
+}
+
 TEST_F(WriterTest, AnEmptyAPTitleKeepsTheTemplates) {
     p.AddressOpts.APTitle.clear();
     auto doc = save();

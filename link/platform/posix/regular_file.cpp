@@ -33,31 +33,33 @@ const char* kindOf(mode_t mode) {
     return "not a regular file";
 }
 
+std::string head(const char* doing, std::string_view what, const std::string& path) {
+    return std::string("Cannot ") + doing + " the " + std::string(what) + " " + quoted(path) + ": ";
+}
+
 // A failed open or stat in the words the operator needs.
 FileResult openFailure(int error, const std::string& path, std::string_view what, const char* doing) {
-    std::string head =
-        std::string("Cannot ") + doing + " the " + std::string(what) + " " + quoted(path) + ": ";
     switch (error) {
     case ENOENT:
     case ENOTDIR:
-        return failure(FileProblem::Missing, head + "it does not exist");
+        return failure(FileProblem::Missing, head(doing, what, path) + "it does not exist");
     case EACCES:
     case EPERM:
-        return failure(FileProblem::NoPermission, head + "permission denied");
+        return failure(FileProblem::NoPermission, head(doing, what, path) + "permission denied");
     default:
-        return failure(FileProblem::Failed, head + std::strerror(error));
+        return failure(FileProblem::Failed, head(doing, what, path) + std::strerror(error));
     }
 }
 
-FileResult typeFailure(const struct stat& st, const std::string& path, std::string_view what) {
-    if (S_ISDIR(st.st_mode))
-        return failure(FileProblem::Folder, quoted(path) + " is a folder, not a " + std::string(what));
+FileResult typeFailure(const struct stat& st, const std::string& path, std::string_view what,
+                       const char* doing) {
+    if (S_ISDIR(st.st_mode)) return failure(FileProblem::Folder, head(doing, what, path) + "it is a folder");
     return failure(FileProblem::NotRegular,
-                   quoted(path) + " is not a " + std::string(what) + ": it is " + kindOf(st.st_mode));
+                   head(doing, what, path) + "it is " + kindOf(st.st_mode) + ", not a file");
 }
 
 FileResult tooLarge(const std::string& path, std::string_view what, uint64_t size, uint64_t maxBytes) {
-    return failure(FileProblem::TooLarge, quoted(path) + " is too large for a " + std::string(what) + " (" +
+    return failure(FileProblem::TooLarge, head("open", what, path) + "it is too large (" +
                                               std::to_string(size) + " bytes; at most " +
                                               std::to_string(maxBytes) + ")");
 }
@@ -132,7 +134,7 @@ FileResult readRegularFile(const std::string& path, uint64_t maxBytes, std::stri
     // stat first, so that a FIFO or a device is never opened at all.
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) return openFailure(errno, path, what, "open");
-    if (!S_ISREG(st.st_mode)) return typeFailure(st, path, what);
+    if (!S_ISREG(st.st_mode)) return typeFailure(st, path, what, "open");
     if (static_cast<uint64_t>(st.st_size) > maxBytes)
         return tooLarge(path, what, static_cast<uint64_t>(st.st_size), maxBytes);
 
@@ -141,7 +143,7 @@ FileResult readRegularFile(const std::string& path, uint64_t maxBytes, std::stri
     Fd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
     if (fd.get() < 0) return openFailure(errno, path, what, "open");
     if (::fstat(fd.get(), &st) != 0) return openFailure(errno, path, what, "read");
-    if (!S_ISREG(st.st_mode)) return typeFailure(st, path, what);
+    if (!S_ISREG(st.st_mode)) return typeFailure(st, path, what, "open");
     if (static_cast<uint64_t>(st.st_size) > maxBytes)
         return tooLarge(path, what, static_cast<uint64_t>(st.st_size), maxBytes);
     int flags = ::fcntl(fd.get(), F_GETFL);
@@ -155,9 +157,7 @@ FileResult readRegularFile(const std::string& path, uint64_t maxBytes, std::stri
             if (errno == EINTR) continue;
             int error = errno;
             bytes.clear();
-            return failure(error == EISDIR ? FileProblem::Folder : FileProblem::Failed,
-                           "Cannot read the " + std::string(what) + " " + quoted(path) + ": " +
-                               std::strerror(error));
+            return failure(FileProblem::Failed, head("read", what, path) + std::strerror(error));
         }
         if (n == 0) break;
         bytes.append(buffer, static_cast<size_t>(n));
@@ -177,7 +177,7 @@ FileResult checkRegularFile(const std::string& path, bool mayBeMissing, std::str
         if (error == ENOENT && mayBeMissing) return {};
         return openFailure(error, path, what, "open");
     }
-    if (!S_ISREG(st.st_mode)) return typeFailure(st, path, what);
+    if (!S_ISREG(st.st_mode)) return typeFailure(st, path, what, "open");
     return {};
 }
 
@@ -188,21 +188,19 @@ FileResult replaceRegularFile(const std::string& path, std::string_view bytes, s
     if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
         char resolved[PATH_MAX];
         if (!::realpath(path.c_str(), resolved))
-            return failure(
-                FileProblem::Failed,
-                "Cannot write the " + std::string(what) + " " + quoted(path) + ": it is a symbolic link to " +
-                    (errno == ENOENT ? "a file that does not exist" : std::string(std::strerror(errno))));
+            return failure(FileProblem::Failed, head("write", what, path) + "it is a symbolic link to " +
+                                                    (errno == ENOENT ? "a file that does not exist"
+                                                                     : std::string(std::strerror(errno))));
         target = resolved;
     }
     bool exists = false;
     if (::stat(target.c_str(), &st) == 0) {
         exists = true;
-        if (!S_ISREG(st.st_mode)) return typeFailure(st, path, what);
+        if (!S_ISREG(st.st_mode)) return typeFailure(st, path, what, "write");
         if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
-            return failure(FileProblem::ReadOnly, quoted(path) + " is read-only; it was not replaced");
+            return failure(FileProblem::ReadOnly, head("write", what, path) + "it is read-only");
         if (::access(target.c_str(), W_OK) != 0)
-            return failure(FileProblem::NoPermission, "Cannot write the " + std::string(what) + " " +
-                                                          quoted(path) + ": permission denied");
+            return failure(FileProblem::NoPermission, head("write", what, path) + "permission denied");
     } else if (errno != ENOENT) {
         return openFailure(errno, path, what, "write");
     }
@@ -215,17 +213,21 @@ FileResult replaceRegularFile(const std::string& path, std::string_view bytes, s
         // O_EXCL | O_NOFOLLOW: a file or a link someone placed under that name is never written.
         fdNumber = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY,
                           exists ? 0600 : 0666);
-        if (fdNumber < 0 && errno != EEXIST) return openFailure(errno, folder, "folder", "write into");
+        if (fdNumber < 0 && errno != EEXIST) {
+            int error = errno;
+            if (error == ENOENT || error == ENOTDIR)
+                return failure(FileProblem::Missing, head("write", what, path) + "its folder does not exist");
+            return openFailure(error, path, what, "write");
+        }
     }
     if (fdNumber < 0)
-        return failure(FileProblem::Failed, "Cannot write the " + std::string(what) + " " + quoted(path) +
-                                                ": no free name for its temporary file");
+        return failure(FileProblem::Failed,
+                       head("write", what, path) + "no free name for its temporary file");
     Fd fd(fdNumber);
     auto abandon = [&](int error) {
         ::unlink(temp.c_str());
         return failure(error == EACCES || error == EPERM ? FileProblem::NoPermission : FileProblem::Failed,
-                       "Cannot write the " + std::string(what) + " " + quoted(path) + ": " +
-                           writeFailureText(error));
+                       head("write", what, path) + writeFailureText(error));
     };
 
     {

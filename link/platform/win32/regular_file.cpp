@@ -44,22 +44,24 @@ FileResult failure(FileProblem problem, std::string message) {
     return {problem, std::move(message)};
 }
 
+std::string head(const char* doing, std::string_view what, const std::string& path) {
+    return std::string("Cannot ") + doing + " the " + std::string(what) + " " + quoted(path) + ": ";
+}
+
 FileResult openFailure(DWORD error, const std::string& path, std::string_view what, const char* doing) {
-    std::string head =
-        std::string("Cannot ") + doing + " the " + std::string(what) + " " + quoted(path) + ": ";
     switch (error) {
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND:
-        return failure(FileProblem::Missing, head + "it does not exist");
+        return failure(FileProblem::Missing, head(doing, what, path) + "it does not exist");
     case ERROR_ACCESS_DENIED:
-        return failure(FileProblem::NoPermission, head + "permission denied");
+        return failure(FileProblem::NoPermission, head(doing, what, path) + "permission denied");
     default:
-        return failure(FileProblem::Failed, head + systemText(error));
+        return failure(FileProblem::Failed, head(doing, what, path) + systemText(error));
     }
 }
 
 FileResult tooLarge(const std::string& path, std::string_view what, uint64_t size, uint64_t maxBytes) {
-    return failure(FileProblem::TooLarge, quoted(path) + " is too large for a " + std::string(what) + " (" +
+    return failure(FileProblem::TooLarge, head("open", what, path) + "it is too large (" +
                                               std::to_string(size) + " bytes; at most " +
                                               std::to_string(maxBytes) + ")");
 }
@@ -85,18 +87,17 @@ private:
 
 // Devices (NUL, CON, COM1) and pipes are not files on disk.
 FileResult checkAttributes(const std::wstring& name, const std::string& path, std::string_view what,
-                           bool mayBeMissing, DWORD* attributes) {
+                           bool mayBeMissing, DWORD* attributes, const char* doing) {
     *attributes = GetFileAttributesW(name.c_str());
     if (*attributes == INVALID_FILE_ATTRIBUTES) {
         DWORD error = GetLastError();
         if (mayBeMissing && (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)) return {};
-        return openFailure(error, path, what, "open");
+        return openFailure(error, path, what, doing);
     }
     if (*attributes & FILE_ATTRIBUTE_DIRECTORY)
-        return failure(FileProblem::Folder, quoted(path) + " is a folder, not a " + std::string(what));
+        return failure(FileProblem::Folder, head(doing, what, path) + "it is a folder");
     if (*attributes & FILE_ATTRIBUTE_DEVICE)
-        return failure(FileProblem::NotRegular,
-                       quoted(path) + " is not a " + std::string(what) + ": it is a device");
+        return failure(FileProblem::NotRegular, head(doing, what, path) + "it is a device, not a file");
     return {};
 }
 
@@ -107,13 +108,13 @@ FileResult readRegularFile(const std::string& path, uint64_t maxBytes, std::stri
     bytes.clear();
     const std::wstring name = wide(path);
     DWORD attributes = 0;
-    if (FileResult r = checkAttributes(name, path, what, false, &attributes); !r.ok()) return r;
+    if (FileResult r = checkAttributes(name, path, what, false, &attributes, "open"); !r.ok()) return r;
     Handle file(CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (file.get() == INVALID_HANDLE_VALUE) return openFailure(GetLastError(), path, what, "open");
     if (GetFileType(file.get()) != FILE_TYPE_DISK)
         return failure(FileProblem::NotRegular,
-                       quoted(path) + " is not a " + std::string(what) + ": it is a device or a pipe");
+                       head("open", what, path) + "it is a device or a pipe, not a file");
     LARGE_INTEGER size{};
     if (!GetFileSizeEx(file.get(), &size)) return openFailure(GetLastError(), path, what, "read");
     if (static_cast<uint64_t>(size.QuadPart) > maxBytes)
@@ -125,8 +126,7 @@ FileResult readRegularFile(const std::string& path, uint64_t maxBytes, std::stri
         if (!ReadFile(file.get(), buffer, sizeof buffer, &n, nullptr)) {
             DWORD error = GetLastError();
             bytes.clear();
-            return failure(FileProblem::Failed, "Cannot read the " + std::string(what) + " " + quoted(path) +
-                                                    ": " + systemText(error));
+            return failure(FileProblem::Failed, head("read", what, path) + systemText(error));
         }
         if (n == 0) break;
         bytes.append(buffer, n);
@@ -141,16 +141,16 @@ FileResult readRegularFile(const std::string& path, uint64_t maxBytes, std::stri
 
 FileResult checkRegularFile(const std::string& path, bool mayBeMissing, std::string_view what) {
     DWORD attributes = 0;
-    return checkAttributes(wide(path), path, what, mayBeMissing, &attributes);
+    return checkAttributes(wide(path), path, what, mayBeMissing, &attributes, "open");
 }
 
 FileResult replaceRegularFile(const std::string& path, std::string_view bytes, std::string_view what) {
     const std::wstring target = wide(path);
     DWORD attributes = 0;
-    if (FileResult r = checkAttributes(target, path, what, true, &attributes); !r.ok()) return r;
+    if (FileResult r = checkAttributes(target, path, what, true, &attributes, "write"); !r.ok()) return r;
     const bool exists = attributes != INVALID_FILE_ATTRIBUTES;
     if (exists && (attributes & FILE_ATTRIBUTE_READONLY))
-        return failure(FileProblem::ReadOnly, quoted(path) + " is read-only; it was not replaced");
+        return failure(FileProblem::ReadOnly, head("write", what, path) + "it is read-only");
 
     static std::atomic<unsigned> counter{0};
     std::wstring temp;
@@ -163,18 +163,21 @@ FileResult replaceRegularFile(const std::string& path, std::string_view bytes, s
         // CREATE_NEW never opens what is already there under that name.
         created =
             CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (created == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS)
-            return openFailure(GetLastError(), path, what, "write");
+        if (created == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) {
+            DWORD error = GetLastError();
+            if (error == ERROR_PATH_NOT_FOUND)
+                return failure(FileProblem::Missing, head("write", what, path) + "its folder does not exist");
+            return openFailure(error, path, what, "write");
+        }
     }
     if (created == INVALID_HANDLE_VALUE)
-        return failure(FileProblem::Failed, "Cannot write the " + std::string(what) + " " + quoted(path) +
-                                                ": no free name for its temporary file");
+        return failure(FileProblem::Failed,
+                       head("write", what, path) + "no free name for its temporary file");
     Handle file(created);
     auto abandon = [&](DWORD error) {
         DeleteFileW(temp.c_str());
         return failure(error == ERROR_ACCESS_DENIED ? FileProblem::NoPermission : FileProblem::Failed,
-                       "Cannot write the " + std::string(what) + " " + quoted(path) + ": " +
-                           systemText(error));
+                       head("write", what, path) + systemText(error));
     };
     size_t done = 0;
     while (done < bytes.size()) {
