@@ -188,7 +188,7 @@ bool RegisterDataset::loadFile(const std::string& path, std::string* error) {
     // folder gets a message of its own instead of a hang or an exhausted memory.
     if (platform::FileResult r = platform::readRegularFile(path, MaxFileBytes, content, "register file");
         !r.ok()) {
-        if (error) *error = r.message;
+        if (error) *error = path + ": cannot open the file: " + r.reason;
         return false;
     }
     std::string why;

@@ -23,10 +23,12 @@ enum class FileProblem : uint8_t {
     Failed,       // any other failure of the system (the message says which)
 };
 
-// What a read or a save came to. `message` is a whole sentence naming the file, empty on success.
+// What a read or a save came to. `message` is a whole sentence naming the file ("Cannot open the
+// SCL file "x": it is a folder"), `reason` its part after the colon; both empty on success.
 struct FileResult {
     FileProblem problem = FileProblem::None;
     std::string message;
+    std::string reason;
 
     bool ok() const { return problem == FileProblem::None; }
 };

@@ -73,6 +73,7 @@ TEST(ReadRegularFile, RefusesWhatIsNotAnOrdinaryFileWithoutBlocking) {
         platform::FileResult r = platform::readRegularFile(c.path, 1000, bytes, "SCL file");
         EXPECT_EQ(r.problem, c.problem) << c.path;
         EXPECT_EQ(r.message, c.message);
+        EXPECT_EQ(r.message, "Cannot open the SCL file \"" + c.path + "\": " + r.reason);
         EXPECT_EQ(bytes, "");
     }
     std::string bytes;
@@ -99,12 +100,12 @@ TEST(ReadRegularFile, SclAndRegisterFilesUseIt) {
         RegisterDataset registers;
         std::string error;
         EXPECT_FALSE(registers.loadFile(path, &error)) << path;
-        EXPECT_THAT(error, HasSubstr("register file")) << path;
+        EXPECT_THAT(error, HasSubstr(": cannot open the file: it is a")) << path;
     }
     std::string error;
     RegisterDataset registers;
     EXPECT_FALSE(registers.loadFile(dir.file("folder"), &error));
-    EXPECT_EQ(error, "Cannot open the register file \"" + dir.file("folder") + "\": it is a folder");
+    EXPECT_EQ(error, dir.file("folder") + ": cannot open the file: it is a folder");
 }
 
 class SaveTest : public ::testing::Test {

@@ -17,8 +17,8 @@ namespace kt::platform {
 
 namespace {
 
-FileResult failure(FileProblem problem, std::string message) {
-    return {problem, std::move(message)};
+FileResult failure(FileProblem problem, const std::string& head, std::string reason) {
+    return {problem, head + reason, std::move(reason)};
 }
 
 std::string quoted(const std::string& path) {
@@ -42,26 +42,26 @@ FileResult openFailure(int error, const std::string& path, std::string_view what
     switch (error) {
     case ENOENT:
     case ENOTDIR:
-        return failure(FileProblem::Missing, head(doing, what, path) + "it does not exist");
+        return failure(FileProblem::Missing, head(doing, what, path), "it does not exist");
     case EACCES:
     case EPERM:
-        return failure(FileProblem::NoPermission, head(doing, what, path) + "permission denied");
+        return failure(FileProblem::NoPermission, head(doing, what, path), "permission denied");
     default:
-        return failure(FileProblem::Failed, head(doing, what, path) + std::strerror(error));
+        return failure(FileProblem::Failed, head(doing, what, path), std::strerror(error));
     }
 }
 
 FileResult typeFailure(const struct stat& st, const std::string& path, std::string_view what,
                        const char* doing) {
-    if (S_ISDIR(st.st_mode)) return failure(FileProblem::Folder, head(doing, what, path) + "it is a folder");
-    return failure(FileProblem::NotRegular,
-                   head(doing, what, path) + "it is " + kindOf(st.st_mode) + ", not a file");
+    if (S_ISDIR(st.st_mode)) return failure(FileProblem::Folder, head(doing, what, path), "it is a folder");
+    return failure(FileProblem::NotRegular, head(doing, what, path),
+                   std::string("it is ") + kindOf(st.st_mode) + ", not a file");
 }
 
 FileResult tooLarge(const std::string& path, std::string_view what, uint64_t size, uint64_t maxBytes) {
-    return failure(FileProblem::TooLarge, head("open", what, path) + "it is too large (" +
-                                              std::to_string(size) + " bytes; at most " +
-                                              std::to_string(maxBytes) + ")");
+    return failure(FileProblem::TooLarge, head("open", what, path),
+                   "it is too large (" + std::to_string(size) + " bytes; at most " +
+                       std::to_string(maxBytes) + ")");
 }
 
 class Fd {
@@ -157,7 +157,7 @@ FileResult readRegularFile(const std::string& path, uint64_t maxBytes, std::stri
             if (errno == EINTR) continue;
             int error = errno;
             bytes.clear();
-            return failure(FileProblem::Failed, head("read", what, path) + std::strerror(error));
+            return failure(FileProblem::Failed, head("read", what, path), std::strerror(error));
         }
         if (n == 0) break;
         bytes.append(buffer, static_cast<size_t>(n));
@@ -188,9 +188,10 @@ FileResult replaceRegularFile(const std::string& path, std::string_view bytes, s
     if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
         char resolved[PATH_MAX];
         if (!::realpath(path.c_str(), resolved))
-            return failure(FileProblem::Failed, head("write", what, path) + "it is a symbolic link to " +
-                                                    (errno == ENOENT ? "a file that does not exist"
-                                                                     : std::string(std::strerror(errno))));
+            return failure(FileProblem::Failed, head("write", what, path),
+                           "it is a symbolic link to " + (errno == ENOENT
+                                                              ? "a file that does not exist"
+                                                              : std::string(std::strerror(errno))));
         target = resolved;
     }
     bool exists = false;
@@ -198,9 +199,9 @@ FileResult replaceRegularFile(const std::string& path, std::string_view bytes, s
         exists = true;
         if (!S_ISREG(st.st_mode)) return typeFailure(st, path, what, "write");
         if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
-            return failure(FileProblem::ReadOnly, head("write", what, path) + "it is read-only");
+            return failure(FileProblem::ReadOnly, head("write", what, path), "it is read-only");
         if (::access(target.c_str(), W_OK) != 0)
-            return failure(FileProblem::NoPermission, head("write", what, path) + "permission denied");
+            return failure(FileProblem::NoPermission, head("write", what, path), "permission denied");
     } else if (errno != ENOENT) {
         return openFailure(errno, path, what, "write");
     }
@@ -216,18 +217,17 @@ FileResult replaceRegularFile(const std::string& path, std::string_view bytes, s
         if (fdNumber < 0 && errno != EEXIST) {
             int error = errno;
             if (error == ENOENT || error == ENOTDIR)
-                return failure(FileProblem::Missing, head("write", what, path) + "its folder does not exist");
+                return failure(FileProblem::Missing, head("write", what, path), "its folder does not exist");
             return openFailure(error, path, what, "write");
         }
     }
     if (fdNumber < 0)
-        return failure(FileProblem::Failed,
-                       head("write", what, path) + "no free name for its temporary file");
+        return failure(FileProblem::Failed, head("write", what, path), "no free name for its temporary file");
     Fd fd(fdNumber);
     auto abandon = [&](int error) {
         ::unlink(temp.c_str());
         return failure(error == EACCES || error == EPERM ? FileProblem::NoPermission : FileProblem::Failed,
-                       head("write", what, path) + writeFailureText(error));
+                       head("write", what, path), writeFailureText(error));
     };
 
     {

@@ -40,8 +40,8 @@ std::string quoted(const std::string& path) {
     return "\"" + path + "\"";
 }
 
-FileResult failure(FileProblem problem, std::string message) {
-    return {problem, std::move(message)};
+FileResult failure(FileProblem problem, const std::string& head, std::string reason) {
+    return {problem, head + reason, std::move(reason)};
 }
 
 std::string head(const char* doing, std::string_view what, const std::string& path) {
@@ -52,18 +52,18 @@ FileResult openFailure(DWORD error, const std::string& path, std::string_view wh
     switch (error) {
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND:
-        return failure(FileProblem::Missing, head(doing, what, path) + "it does not exist");
+        return failure(FileProblem::Missing, head(doing, what, path), "it does not exist");
     case ERROR_ACCESS_DENIED:
-        return failure(FileProblem::NoPermission, head(doing, what, path) + "permission denied");
+        return failure(FileProblem::NoPermission, head(doing, what, path), "permission denied");
     default:
-        return failure(FileProblem::Failed, head(doing, what, path) + systemText(error));
+        return failure(FileProblem::Failed, head(doing, what, path), systemText(error));
     }
 }
 
 FileResult tooLarge(const std::string& path, std::string_view what, uint64_t size, uint64_t maxBytes) {
-    return failure(FileProblem::TooLarge, head("open", what, path) + "it is too large (" +
-                                              std::to_string(size) + " bytes; at most " +
-                                              std::to_string(maxBytes) + ")");
+    return failure(FileProblem::TooLarge, head("open", what, path),
+                   "it is too large (" + std::to_string(size) + " bytes; at most " +
+                       std::to_string(maxBytes) + ")");
 }
 
 class Handle {
@@ -95,9 +95,9 @@ FileResult checkAttributes(const std::wstring& name, const std::string& path, st
         return openFailure(error, path, what, doing);
     }
     if (*attributes & FILE_ATTRIBUTE_DIRECTORY)
-        return failure(FileProblem::Folder, head(doing, what, path) + "it is a folder");
+        return failure(FileProblem::Folder, head(doing, what, path), "it is a folder");
     if (*attributes & FILE_ATTRIBUTE_DEVICE)
-        return failure(FileProblem::NotRegular, head(doing, what, path) + "it is a device, not a file");
+        return failure(FileProblem::NotRegular, head(doing, what, path), "it is a device, not a file");
     return {};
 }
 
@@ -113,8 +113,8 @@ FileResult readRegularFile(const std::string& path, uint64_t maxBytes, std::stri
                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (file.get() == INVALID_HANDLE_VALUE) return openFailure(GetLastError(), path, what, "open");
     if (GetFileType(file.get()) != FILE_TYPE_DISK)
-        return failure(FileProblem::NotRegular,
-                       head("open", what, path) + "it is a device or a pipe, not a file");
+        return failure(FileProblem::NotRegular, head("open", what, path),
+                       "it is a device or a pipe, not a file");
     LARGE_INTEGER size{};
     if (!GetFileSizeEx(file.get(), &size)) return openFailure(GetLastError(), path, what, "read");
     if (static_cast<uint64_t>(size.QuadPart) > maxBytes)
@@ -126,7 +126,7 @@ FileResult readRegularFile(const std::string& path, uint64_t maxBytes, std::stri
         if (!ReadFile(file.get(), buffer, sizeof buffer, &n, nullptr)) {
             DWORD error = GetLastError();
             bytes.clear();
-            return failure(FileProblem::Failed, head("read", what, path) + systemText(error));
+            return failure(FileProblem::Failed, head("read", what, path), systemText(error));
         }
         if (n == 0) break;
         bytes.append(buffer, n);
@@ -150,7 +150,7 @@ FileResult replaceRegularFile(const std::string& path, std::string_view bytes, s
     if (FileResult r = checkAttributes(target, path, what, true, &attributes, "write"); !r.ok()) return r;
     const bool exists = attributes != INVALID_FILE_ATTRIBUTES;
     if (exists && (attributes & FILE_ATTRIBUTE_READONLY))
-        return failure(FileProblem::ReadOnly, head("write", what, path) + "it is read-only");
+        return failure(FileProblem::ReadOnly, head("write", what, path), "it is read-only");
 
     static std::atomic<unsigned> counter{0};
     std::wstring temp;
@@ -166,18 +166,17 @@ FileResult replaceRegularFile(const std::string& path, std::string_view bytes, s
         if (created == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) {
             DWORD error = GetLastError();
             if (error == ERROR_PATH_NOT_FOUND)
-                return failure(FileProblem::Missing, head("write", what, path) + "its folder does not exist");
+                return failure(FileProblem::Missing, head("write", what, path), "its folder does not exist");
             return openFailure(error, path, what, "write");
         }
     }
     if (created == INVALID_HANDLE_VALUE)
-        return failure(FileProblem::Failed,
-                       head("write", what, path) + "no free name for its temporary file");
+        return failure(FileProblem::Failed, head("write", what, path), "no free name for its temporary file");
     Handle file(created);
     auto abandon = [&](DWORD error) {
         DeleteFileW(temp.c_str());
         return failure(error == ERROR_ACCESS_DENIED ? FileProblem::NoPermission : FileProblem::Failed,
-                       head("write", what, path) + systemText(error));
+                       head("write", what, path), systemText(error));
     };
     size_t done = 0;
     while (done < bytes.size()) {
