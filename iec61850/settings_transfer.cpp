@@ -696,6 +696,23 @@ Struct61850Settings BuildWriteSettings(const ServerFieldTexts& t, const TICDPars
     for (int k = 0; k < UnitGCBs; ++k) s.GCB[k] = p.GetGCB(k);
     for (int l = 0; l < UnitNIs; ++l) s.NI[l] = p.GetNI(l);
     s.RCBCount = UnitRCBs;
+    // A code goes to the unit only when it stands for an object of this model; codes kept from
+    // a unit with another model are the operator's to resolve first.
+    std::vector<std::string> foreign;
+    for (int i = FirstWrittenDataSet; i < DataSetSlots; ++i) {
+        const TDatasetConfig& d = s.DataSet[i];
+        for (size_t m = 0; m < d.Members.size() && m < d.Count; ++m)
+            if (p.MemberText(d.Members[m]).empty())
+                foreign.push_back("data set " + std::to_string(i + 1) + " member " + std::to_string(m + 1) +
+                                  " (code 0x" + ToHex(d.Members[m], 8) + ")");
+    }
+    if (!foreign.empty()) {
+        std::string list;
+        for (const std::string& f : foreign) list += (list.empty() ? "" : ", ") + f;
+        throw SettingsInputError(std::to_string(foreign.size()) + " data set member" +
+                                 (foreign.size() == 1 ? " is" : "s are") +
+                                 " not in this data model: " + list);
+    }
     if (auto problems = CheckWriteSettings(s); !problems.empty()) throw SettingsInputError(problems.front());
     return s;
 }

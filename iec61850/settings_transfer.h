@@ -130,8 +130,10 @@ uint32_t ParseTimeServerText(std::string_view text);
 
 // The write command's record: the server fields from `texts`, the blocks from the parser
 // (datasets 0..31, report control blocks 0..7, GOOSE control blocks 0..1, network inputs 0..15).
-// Throws SettingsInputError for a field that is not what it should be, and ModelError when the
-// parser has fewer blocks than the unit; nothing is sent in either case.
+// Throws SettingsInputError for a field that is not what it should be, for a member code of a
+// written dataset that is not in the parser's data model (a code kept from a unit read) and for
+// what CheckWriteSettings refuses, and ModelError when the parser has fewer blocks than the
+// unit; nothing is sent in any of these cases.
 Struct61850Settings BuildWriteSettings(const ServerFieldTexts& texts, const TICDParser& parser);
 
 // Puts a record read from the unit into the parser: every dataset slot, report control block,

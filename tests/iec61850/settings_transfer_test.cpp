@@ -605,6 +605,16 @@ TEST(BuildWriteSettings, TakesTheServerTabAndTheParsersBlocks) {
             EXPECT_THAT(e.what(), HasSubstr(c.message));
         }
     }
+    // A code kept from a unit with another data model is not sent.
+    TICDParser kept(test::templatePath(), -1);
+    kept.SetDataSet(4, {false, "LLN0$FromUnit", 0, 2, {kept.GetDataSet(0).Members[0], 0xFFFFFFFF}});
+    try {
+        BuildWriteSettings(ServerFieldTextsFromParser(kept), kept);
+        ADD_FAILURE() << "a code not in the model would be sent";
+    } catch (const SettingsInputError& e) {
+        EXPECT_STREQ(e.what(),
+                     "1 data set member is not in this data model: data set 5 member 2 (code 0xFFFFFFFF)");
+    }
     // A parser with fewer blocks than the unit: the accessor's own text.
     test::TempDir dir;
     TICDParser small(dir.write("small.icd", test::scl(R"(<IED name="S"><AccessPoint name="P1"><Server>
