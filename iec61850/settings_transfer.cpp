@@ -117,7 +117,8 @@ public:
 
     bool refuse(SettingsPlace place, int errorPosition, const Window& w, std::string problem) {
         r_.errorPosition = errorPosition;
-        r_.failure = {place, {TransferWhat::Read, w.readSelector, w.readCount}, LinkResult::done()};
+        r_.link = LinkResult::failure(LinkStatus::Damaged, problem);
+        r_.failure = {place, {TransferWhat::Read, w.readSelector, w.readCount}, r_.link};
         r_.problem = std::move(problem);
         return false;
     }
@@ -130,12 +131,14 @@ private:
     bool cancel(SettingsPlace place, int errorPosition) {
         r_.cancelled = true;
         r_.errorPosition = errorPosition;
-        r_.failure = {place, {}, LinkResult::failure(LinkStatus::Cancelled)};
+        r_.link = LinkResult::failure(LinkStatus::Cancelled);
+        r_.failure = {place, {}, r_.link};
         return false;
     }
     bool fail(SettingsPlace place, int errorPosition, TransferWhat what, LinkResult l) {
         if (l.status == LinkStatus::Aborted || l.status == LinkStatus::Cancelled) r_.cancelled = true;
         r_.errorPosition = errorPosition;
+        r_.link = l;
         r_.failure = {place, what, std::move(l)};
         return false;
     }
@@ -407,6 +410,7 @@ Read61850Result ReadSettings61850(UnitLink& link, Struct61850Settings& s) {
         reader.step();
         readNI(link, slot, s.NI[slot]);
     }
+    r.link = LinkResult::done();
     return r;
 }
 
@@ -460,7 +464,10 @@ std::vector<std::string> CheckWriteSettings(const Struct61850Settings& s) {
 Write61850Result WriteSettings61850(UnitLink& link, const Struct61850Settings& s) {
     Write61850Result r;
     r.refused = CheckWriteSettings(s);
-    if (!r.refused.empty()) return r; // nothing is sent
+    if (!r.refused.empty()) { // nothing is sent
+        r.link = LinkResult::failure(LinkStatus::Refused, r.refused.front());
+        return r;
+    }
     Writer w(link, r);
     link.progress(0, WriteProgressSteps, WriteProgressCaption);
 
@@ -563,11 +570,25 @@ Write61850Result WriteSettings61850(UnitLink& link, const Struct61850Settings& s
         w.step();
     }
     w.step();
+    if (!r.failures.empty())
+        r.link = r.failures.front().link;
+    else if (r.cancelled)
+        r.link = LinkResult::failure(LinkStatus::Cancelled);
+    else
+        r.link = LinkResult::done();
     return r;
 }
 
 std::string describe(const Read61850Result& r, std::string_view where, int unit) {
     if (r.ok()) return "Read the IEC 61850 settings from KT-740";
+    // The sequence did not run: the request was cancelled before its turn, or its work failed
+    // outside the link (the words are in the detail).
+    if (r.steps == 0 && r.errorPosition == ReadOk) {
+        if (r.link.status == LinkStatus::Cancelled)
+            return "Reading the settings from KT-740 was cancelled: the connection ended before it ran";
+        return "Couldn't read settings from KT-740: " +
+               (r.link.detail.empty() ? std::string(linkStatusName(r.link.status)) : r.link.detail);
+    }
     std::string text;
     if (r.cancelled) {
         text = "Reading the settings from KT-740 was cancelled at the " + placeText(r.failure.place) +
@@ -592,6 +613,12 @@ std::string describe(const Write61850Result& r, std::string_view where, int unit
         return text;
     }
     if (r.ok()) return "Wrote the IEC 61850 settings to KT-740";
+    if (r.steps == 0 && r.failures.empty() && !r.cancelled) {
+        if (r.link.status == LinkStatus::Cancelled)
+            return "Writing the settings to KT-740 was cancelled: the connection ended before it ran";
+        return "Nothing was written to KT-740: " +
+               (r.link.detail.empty() ? std::string(linkStatusName(r.link.status)) : r.link.detail);
+    }
     std::string text;
     if (r.cancelled)
         text = "Writing to KT-740 was stopped at the " + placeText(r.stoppedAt) +

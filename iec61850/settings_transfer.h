@@ -56,19 +56,25 @@ struct SettingsRequestFailure {
     LinkResult link;
 };
 
+// A request's result as Monitor_Thread::submit delivers it: `link` is what the request came to,
+// Cancelled until the sequence has run, so a result nobody filled in never reads as done.
 struct Read61850Result {
+    LinkResult link = LinkResult::failure(LinkStatus::Cancelled);
     int errorPosition = ReadOk; // ReadOk, or the part that failed (ReadServerFailed..ReadNIFailed)
     // Which request failed and how; or, when the answer came but cannot be right (a dataset
-    // with more members than its window holds), `link` is done and `problem` says why.
+    // with more members than its window holds), `problem` says why.
     SettingsRequestFailure failure;
     std::string problem;
     bool cancelled = false; // stopped between requests; `failure.place` is where
     int steps = 0;          // steps done (the progress position)
 
-    bool ok() const { return errorPosition == ReadOk && !cancelled; }
+    bool ok() const { return link.ok() && errorPosition == ReadOk && !cancelled; }
 };
 
 struct Write61850Result {
+    // Done when every request went through; else the first failure (Refused when nothing was
+    // sent, Cancelled or Aborted when the sequence was stopped).
+    LinkResult link = LinkResult::failure(LinkStatus::Cancelled);
     // What CheckWriteSettings refused; when not empty, nothing was sent.
     std::vector<std::string> refused;
     // The result of the last request, the write of register 773 for network input 16.
@@ -83,7 +89,7 @@ struct Write61850Result {
     SettingsPlace stoppedAt; // when cancelled: the part and slot not (or not fully) written
     int steps = 0;
 
-    bool ok() const { return refused.empty() && !cancelled && failures.empty(); }
+    bool ok() const { return link.ok() && refused.empty() && !cancelled && failures.empty(); }
 };
 
 // Reads the unit's settings into `settings`. IP1..Gateway2 and TimeServerIPText come from the

@@ -1,61 +1,21 @@
-// The settings transfer end to end: the program's write and read sequences against the
-// simulator over Modbus TCP and RTU, through the link facade.
+// The settings transfer end to end: the program's write and read sequences as requests of the
+// monitor engine, against the simulator over Modbus TCP and RTU.
 #include "scl_test_util.h"
 
 #include "iec61850/settings_transfer.h"
-#include "link/protocol.h"
+#include "monitor/monitor_thread.h"
+#include "tests/monitor/engine_notifier.h"
 #include "tests/support/sim_process.h"
 
 #include <gmock/gmock.h>
 
-#include <thread>
-
 namespace kt {
 namespace {
 
+using namespace std::chrono_literals;
+
 using test::SimProcess;
 using ::testing::HasSubstr;
-
-// The unit through the link facade, as the connection's thread will give it to a request.
-class FacadeUnitLink : public UnitLink {
-public:
-    explicit FacadeUnitLink(const ConnectionSettings& s) : settings_(s), facade_(s) {}
-
-    LinkResult readRegisters(int start, int count, uint16_t* dest) override {
-        return result(facade_.ReadRegisters(settings_, start, count, dest));
-    }
-    LinkResult readBlock(int start, int count) override {
-        for (int at = start; at < start + count; at += 50) {
-            const int n = std::min(50, start + count - at);
-            if (!facade_.ReadRegisters(settings_, at, n, cache_.data() + at))
-                return LinkResult::failure(LinkStatus::NoAnswer);
-        }
-        return LinkResult::done();
-    }
-    LinkResult writeRegisters(int start, int count, const uint16_t* words) override {
-        return result(facade_.WriteRegisters(settings_, start, count, words));
-    }
-    LinkResult command(int n) override { return result(facade_.WriteCoil(settings_, n)); }
-    const RegisterCacheWords& cache() const override { return cache_; }
-    PassSnapshotPtr lastPass() const override { return nullptr; }
-    const ConnectionSettings& settings() const override { return settings_; }
-    ClockFields localTime() const override { return {}; }
-    bool cancelled() const override { return false; }
-    bool pause(std::chrono::milliseconds time) override {
-        std::this_thread::sleep_for(time);
-        return true;
-    }
-    void progress(int, int, const std::string&) override {}
-
-private:
-    static LinkResult result(bool ok) {
-        return ok ? LinkResult::done() : LinkResult::failure(LinkStatus::NoAnswer);
-    }
-
-    ConnectionSettings settings_;
-    Protocol facade_;
-    RegisterCacheWords cache_{};
-};
 
 // What the editor would hold after some work: the template's blocks, changed.
 Struct61850Settings edited(TICDParser& p) {
@@ -108,14 +68,49 @@ TEST_P(SettingsOverTheSimulator, AFullWriteReadsBackAsWritten) {
     TICDParser p(test::templatePath(), -1);
     Struct61850Settings written = edited(p);
     Struct61850Settings read;
+    test::RecordingNotifier notifier;
+    InlineDispatcher dispatcher;
+    Monitor_Thread engine(*settings, notifier, dispatcher);
+    ASSERT_TRUE(engine.waitForIdentification(30s)) << engine.failure();
+    ASSERT_TRUE(notifier.waitForPasses(1, 20s));
+
+    // As the command will: submit the work, get the typed result and the progress back.
+    test::Results<Write61850Result> writes;
+    std::vector<RequestProgress> progress;
+    std::mutex progressMutex;
+    auto onProgress = [&](const RequestProgress& p) {
+        std::lock_guard g(progressMutex);
+        progress.push_back(p);
+    };
+    engine.submit<Write61850Result>(
+        "IEC 61850 write", [&](UnitLink& unit) { return WriteSettings61850(unit, written); }, writes.sink(),
+        onProgress);
+    auto w = writes.wait(1, 120s);
+    ASSERT_TRUE(w);
+    ASSERT_TRUE(w->ok()) << describe(*w, sim.tcpEndpoint());
+    EXPECT_TRUE(w->lastWriteOk);
+    test::Results<Read61850Result> reads;
+    engine.submit<Read61850Result>(
+        "IEC 61850 read", [&](UnitLink& unit) { return ReadSettings61850(unit, read); }, reads.sink(),
+        onProgress);
+    auto r = reads.wait(1, 120s);
+    ASSERT_TRUE(r);
+    ASSERT_TRUE(r->ok()) << describe(*r, sim.tcpEndpoint());
     {
-        FacadeUnitLink unit(*settings);
-        Write61850Result w = WriteSettings61850(unit, written);
-        ASSERT_TRUE(w.ok()) << describe(w);
-        EXPECT_TRUE(w.lastWriteOk);
-        Read61850Result r = ReadSettings61850(unit, read);
-        ASSERT_TRUE(r.ok()) << describe(r);
+        std::lock_guard g(progressMutex);
+        ASSERT_FALSE(progress.empty());
+        EXPECT_EQ(progress.back().total, 65);
+        EXPECT_EQ(progress.back().done, 65);
+        EXPECT_EQ(progress.back().text, "Reading from KT-740");
     }
+    // The interfaces as the last pass shows them.
+    PassSnapshotPtr pass = engine.lastPass();
+    ASSERT_TRUE(pass);
+    EXPECT_EQ(read.IP1, pass->value(101).value);
+    EXPECT_FALSE(read.IP1.empty());
+    engine.requestStop();
+    engine.join();
+
     EXPECT_EQ(read.IEDName, written.IEDName);
     EXPECT_EQ(read.KeepAlive, 4000000000u);
     EXPECT_EQ(read.CheckUpperAddresses, 1);

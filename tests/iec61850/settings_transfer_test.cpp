@@ -521,6 +521,22 @@ TEST_F(TransferTest, ARecordThatCannotBeWrittenSendsNothing) {
     }
 }
 
+TEST(TransferResults, AResultThatNeverRanIsNoSuccess) {
+    // What the engine delivers for a request that never ran, or whose work failed outside the link.
+    Read61850Result read;
+    EXPECT_FALSE(read.ok());
+    EXPECT_EQ(describe(read),
+              "Reading the settings from KT-740 was cancelled: the connection ended before it ran");
+    read.link = LinkResult::failure(LinkStatus::Refused, "RCB index out of range");
+    EXPECT_EQ(describe(read), "Couldn't read settings from KT-740: RCB index out of range");
+    Write61850Result write;
+    EXPECT_FALSE(write.ok());
+    EXPECT_EQ(describe(write),
+              "Writing the settings to KT-740 was cancelled: the connection ended before it ran");
+    write.link = LinkResult::failure(LinkStatus::Refused, "GCB index out of range");
+    EXPECT_EQ(describe(write), "Nothing was written to KT-740: GCB index out of range");
+}
+
 // ---- the pieces around the transfer -----------------------------------------------------------
 
 TEST(TimeServerText, OctetsOfTheServerTab) {
