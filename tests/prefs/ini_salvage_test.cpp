@@ -1,10 +1,10 @@
 #include "prefs/ini_salvage.h"
 
+#include "tests/support/process.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <random>
 
 namespace {
 
@@ -55,21 +55,10 @@ TEST(IniSalvage, RecognisesUtf8) {
         EXPECT_FALSE(kt::isValidUtf8(bad)) << bad;
 }
 
-// A folder of its own per test. Not tests/support's TempDir: this test also runs in the Windows
-// build, where the process helpers do not build.
 class IniSalvageFile : public ::testing::Test {
 protected:
-    void SetUp() override {
-        folder = std::filesystem::temp_directory_path() /
-                 ("kt-ini-salvage-" + std::to_string(std::random_device{}()));
-        ASSERT_TRUE(std::filesystem::create_directory(folder));
-    }
-    void TearDown() override { std::filesystem::remove_all(folder); }
-    std::filesystem::path write(const std::string& content) {
-        std::ofstream(folder / "prefs.ini", std::ios::binary) << content;
-        return folder / "prefs.ini";
-    }
-    std::filesystem::path folder;
+    std::filesystem::path write(const std::string& content) { return dir.write("prefs.ini", content); }
+    kt::test::TempDir dir;
     const std::vector<std::string> keys{"port", "FileName", "save_rate", "running"};
 };
 
@@ -123,7 +112,7 @@ TEST_F(IniSalvageFile, StopsAtTheScanBound) {
 }
 
 TEST_F(IniSalvageFile, MissingFileIsNotOpened) {
-    auto s = salvageIni(folder / "absent.ini", "Preferences", keys);
+    auto s = salvageIni(dir.file("absent.ini"), "Preferences", keys);
     EXPECT_FALSE(s.opened);
     EXPECT_FALSE(s.sectionFound);
     EXPECT_TRUE(s.values.empty());
