@@ -116,6 +116,19 @@ TEST_F(Package, InstalledToolFindsItsRegisterFiles) {
         << r.out;
 }
 
+TEST_F(Package, InstalledWindowStartsWithItsData) {
+    // The window lists the device templates of its resources at start-up and saves a picture
+    // of itself; the preferences go to a folder of the test's own.
+    TempDir home;
+    const std::string shot = home.file("window.png");
+    auto r = runCommand({"/usr/bin/env", "QT_QPA_PLATFORM=offscreen", "XDG_CONFIG_HOME=" + home.str(),
+                         installed("/usr/bin/ktmon740"), "--screenshot", shot, "--after", "0"},
+                        60s);
+    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_TRUE(fs::is_regular_file(shot));
+    EXPECT_TRUE(fs::is_regular_file(home.file("Corvane/KTMON740.conf")));
+}
+
 TEST_F(Package, InstalledSimulatorAnswersTheInstalledTool) {
     TempDir run;
     int pid = kt::test::spawnProcess({installed("/usr/bin/kt740sim"), "--tcp", "127.0.0.1:0", "--firmware",
