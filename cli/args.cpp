@@ -1,4 +1,9 @@
 #include "cli/cli.h"
+#include "link/connection_settings.h"
+#include "link/link_timings.h"
+
+#include <atomic>
+#include <iostream>
 
 #include <algorithm>
 #include <charconv>
@@ -84,6 +89,34 @@ std::string programFolder() {
 std::string resourcesFolder(const Args& args) {
     if (auto dir = args.value("--resources")) return *dir;
     return (std::filesystem::path(programFolder()) / "resources").string();
+}
+
+namespace {
+std::atomic<bool> verboseOutput{false};
+}
+
+void setVerbose(bool on) {
+    verboseOutput = on;
+}
+
+bool verbose() {
+    return verboseOutput;
+}
+
+ConnectionSettings linkArgument(const std::string& text) {
+    std::string why;
+    auto settings = parseLink(text, &why);
+    if (!settings) throw UsageError(why);
+    return *settings;
+}
+
+LinkOptions linkOptions() {
+    LinkOptions options;
+    if (verboseOutput)
+        options.diagnostics = [](std::string_view line) {
+            std::cerr << "ktmon740-cli: link: " << line << '\n';
+        };
+    return options;
 }
 
 } // namespace kt::cli

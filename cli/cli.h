@@ -6,6 +6,11 @@
 #include <string>
 #include <vector>
 
+namespace kt {
+struct ConnectionSettings;
+struct LinkOptions;
+} // namespace kt
+
 namespace kt::cli {
 
 inline constexpr int ExitOk = 0;
@@ -51,6 +56,14 @@ struct Command {
 std::string programFolder();
 // The register-file folder: --resources DIR, else resources/ beside the program.
 std::string resourcesFolder(const Args& args);
+
+// The link of a LINK argument, or a UsageError.
+ConnectionSettings linkArgument(const std::string& text);
+LinkOptions linkOptions();
+// Link options of the tool: the transports' diagnostic lines go to standard error with
+// --verbose, nowhere otherwise (a failure is told in one line by the command itself).
+void setVerbose(bool on);
+bool verbose();
 
 // Command tables, one per subsystem file.
 std::span<const Command> linkCommands();

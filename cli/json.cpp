@@ -92,26 +92,127 @@ JsonWriter& JsonWriter::null() {
     return *this;
 }
 
-void JsonWriter::escape(std::ostream& os, std::string_view text) {
-    os << '"';
-    for (unsigned char c : text) {
-        switch (c) {
-        case '"': os << "\\\""; break;
-        case '\\': os << "\\\\"; break;
-        case '\n': os << "\\n"; break;
-        case '\r': os << "\\r"; break;
-        case '\t': os << "\\t"; break;
-        default:
-            if (c < 0x20) {
-                char buf[8];
-                std::snprintf(buf, sizeof buf, "\\u%04x", c);
-                os << buf;
-            } else {
-                os << c; // texts are UTF-8 already
-            }
-        }
+size_t utf8SequenceLength(std::string_view text) {
+    if (text.empty()) return 0;
+    const auto b = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char c = b(0);
+    if (c < 0x80) return 1;
+    size_t n = 0;
+    uint32_t cp = 0;
+    if (c >= 0xC2 && c <= 0xDF) {
+        n = 2;
+        cp = c & 0x1F;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        n = 3;
+        cp = c & 0x0F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        n = 4;
+        cp = c & 0x07;
+    } else {
+        return 0;
     }
-    os << '"';
+    if (text.size() < n) return 0;
+    for (size_t i = 1; i < n; ++i) {
+        if ((b(i) & 0xC0) != 0x80) return 0;
+        cp = cp << 6 | (b(i) & 0x3F);
+    }
+    // Overlong forms, surrogates and code points past Unicode are not UTF-8.
+    if ((n == 3 && cp < 0x800) || (n == 4 && (cp < 0x10000 || cp > 0x10FFFF)) ||
+        (cp >= 0xD800 && cp <= 0xDFFF))
+        return 0;
+    return n;
+}
+
+namespace {
+
+void hexEscape(std::string& out, const char* prefix, unsigned value, int digits) {
+    char buf[12];
+    std::snprintf(buf, sizeof buf, "%s%0*x", prefix, digits, value);
+    out += buf;
+}
+
+// The code point of a valid sequence of two bytes (C1 controls are U+0080..U+009F).
+unsigned twoByteCodePoint(std::string_view s) {
+    return (static_cast<unsigned char>(s[0]) & 0x1Fu) << 6 | (static_cast<unsigned char>(s[1]) & 0x3Fu);
+}
+
+} // namespace
+
+void JsonWriter::escape(std::ostream& os, std::string_view text) {
+    std::string out = "\"";
+    for (size_t i = 0; i < text.size();) {
+        const size_t n = utf8SequenceLength(text.substr(i));
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (n == 0) {
+            hexEscape(out, "\\u", c, 4); // a stray byte: the character of that number
+            ++i;
+            continue;
+        }
+        if (n == 1) {
+            switch (c) {
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            default:
+                if (c < 0x20 || c == 0x7F)
+                    hexEscape(out, "\\u", c, 4);
+                else
+                    out += static_cast<char>(c);
+            }
+        } else if (n == 2 && twoByteCodePoint(text.substr(i)) < 0xA0) {
+            hexEscape(out, "\\u", twoByteCodePoint(text.substr(i)), 4); // C1 control
+        } else {
+            out.append(text.substr(i, n));
+        }
+        i += n;
+    }
+    out += '"';
+    os << out;
+}
+
+std::string printable(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size();) {
+        const size_t n = utf8SequenceLength(text.substr(i));
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (n == 0) {
+            hexEscape(out, "\\x", c, 2);
+            ++i;
+            continue;
+        }
+        if (n == 1) {
+            if (c == '\t')
+                out += "\\t";
+            else if (c == '\n')
+                out += "\\n";
+            else if (c == '\r')
+                out += "\\r";
+            else if (c < 0x20 || c == 0x7F)
+                hexEscape(out, "\\x", c, 2);
+            else
+                out += static_cast<char>(c);
+        } else if (n == 2 && twoByteCodePoint(text.substr(i)) < 0xA0) {
+            hexEscape(out, "\\x", static_cast<unsigned char>(text[i]), 2);
+            hexEscape(out, "\\x", static_cast<unsigned char>(text[i + 1]), 2);
+        } else {
+            out.append(text.substr(i, n));
+        }
+        i += n;
+    }
+    return out;
 }
 
 } // namespace kt::cli

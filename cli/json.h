@@ -1,7 +1,9 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <ostream>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -34,6 +36,8 @@ public:
     // key(name).value(v) in one call.
     template <typename T> JsonWriter& field(std::string_view name, const T& v) { return key(name).value(v); }
 
+    // A JSON string. Text that is not valid UTF-8 (bytes from a file, a path or the link) keeps
+    // each stray byte as the character of that number, so the output is always valid UTF-8.
     static void escape(std::ostream& os, std::string_view text);
 
 private:
@@ -43,5 +47,13 @@ private:
     std::vector<bool> first_; // one entry per open container: nothing written in it yet
     bool afterKey_ = false;
 };
+
+// Text for the terminal: control characters (escape sequences included), DEL, C1 controls and
+// bytes that are not UTF-8 are shown as \xNN, tabs and line breaks as \t, \n, \r, so nothing
+// read from a file or the link can drive the terminal or break the tool's columns.
+std::string printable(std::string_view text);
+
+// The length of the valid UTF-8 sequence at the start of `text` (1..4), or 0 when it is not one.
+size_t utf8SequenceLength(std::string_view text);
 
 } // namespace kt::cli

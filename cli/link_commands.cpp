@@ -1,6 +1,7 @@
 // read / write / command: raw register access through the link facade.
 #include "cli/cli.h"
 #include "cli/json.h"
+#include "link/link_timings.h"
 #include "link/modbustcp.h"
 #include "link/protocol.h"
 
@@ -17,13 +18,6 @@ namespace {
 constexpr int ReadChunk = 50;
 constexpr int WriteChunk = 27;
 constexpr long MaxReadCount = 1000;
-
-ConnectionSettings linkArgument(const std::string& text) {
-    std::string why;
-    auto settings = parseLink(text, &why);
-    if (!settings) throw UsageError(why);
-    return *settings;
-}
 
 // The highest register reachable on this link: TCP units are addressed up to 9999, and the
 // serial frame carries 16 bits.
@@ -42,6 +36,11 @@ std::string range(long first, long last) {
     return std::to_string(first) + ".." + std::to_string(last);
 }
 
+// The failure of one transfer in the words of describeLinkResult.
+std::runtime_error linkError(const ConnectionSettings& settings, const LinkResult& r, TransferWhat what) {
+    return std::runtime_error(describeLinkResult(r, settings.slaveAddress, linkName(settings), what));
+}
+
 int readCommand(std::span<const std::string> words) {
     Args args(words, {}, {"--json"});
     args.expectPositional(3);
@@ -53,12 +52,12 @@ int readCommand(std::span<const std::string> words) {
 
     std::vector<uint16_t> values(static_cast<size_t>(count));
     {
-        Protocol facade(settings);
+        Protocol facade(settings, linkOptions());
         for (long done = 0; done < count; done += ReadChunk) {
             const int n = static_cast<int>(std::min<long>(ReadChunk, count - done));
-            if (!facade.ReadRegisters(settings, static_cast<int>(start + done), n, values.data() + done))
-                throw std::runtime_error("no answer from " + link + " (registers " +
-                                         range(start + done, start + done + n - 1) + ")");
+            const int first = static_cast<int>(start + done);
+            if (LinkResult r = facade.ReadRegisters(settings, first, n, values.data() + done); !r)
+                throw linkError(settings, r, {TransferWhat::Read, first, n});
         }
     }
     if (args.flag("--json")) {
@@ -88,12 +87,13 @@ int writeCommand(std::span<const std::string> words) {
     checkRange(settings, start, count);
 
     {
-        Protocol facade(settings);
+        Protocol facade(settings, linkOptions());
         for (long done = 0; done < count; done += WriteChunk) {
             const int n = static_cast<int>(std::min<long>(WriteChunk, count - done));
-            if (!facade.WriteRegisters(settings, static_cast<int>(start + done), n, values.data() + done)) {
-                std::string what = "no acknowledgement from " + link + " (registers " +
-                                   range(start + done, start + done + n - 1) + ")";
+            const int first = static_cast<int>(start + done);
+            if (LinkResult r = facade.WriteRegisters(settings, first, n, values.data() + done); !r) {
+                std::string what = describeLinkResult(r, settings.slaveAddress, linkName(settings),
+                                                      {TransferWhat::Write, first, n});
                 // Say what did reach the unit, so nobody has to guess which settings changed.
                 if (done > 0) what += "; registers " + range(start, start + done - 1) + " were written";
                 throw std::runtime_error(what);
@@ -108,18 +108,19 @@ int writeCommand(std::span<const std::string> words) {
 int commandCommand(std::span<const std::string> words) {
     Args args(words, {}, {});
     args.expectPositional(2);
-    const std::string& link = args.positional()[0];
-    ConnectionSettings settings = linkArgument(link);
+    ConnectionSettings settings = linkArgument(args.positional()[0]);
     const long n = args.integer(1, 0, 0xFFFF);
-    bool acknowledged = false;
+    LinkResult r;
     {
-        Protocol facade(settings);
-        acknowledged = facade.WriteCoil(settings, static_cast<int>(n));
+        Protocol facade(settings, linkOptions());
+        r = facade.WriteCoil(settings, static_cast<int>(n));
     }
-    if (!acknowledged) {
-        // Over serial the one request may have been executed with its echo lost.
-        std::string what = "no acknowledgement from " + link + " for command " + std::to_string(n);
-        if (settings.linkType == LinkSerialRtu) what += " (sent once; the unit may still have executed it)";
+    if (!r) {
+        std::string what = describeLinkResult(r, settings.slaveAddress, linkName(settings),
+                                              {TransferWhat::Command, int(n), 1});
+        // The one request may have been executed with its acknowledgement lost.
+        if (r.sent && r.status != LinkStatus::Exception)
+            what += " (sent once; the unit may still have executed it)";
         throw std::runtime_error(what);
     }
     std::cout << "command " << n << " acknowledged\n";

@@ -1,7 +1,7 @@
 // ktmon740-cli: the relay without the window, for people and scripts.
 #include "cli/cli.h"
-#include "link/mbprotocol.h"
 
+#include <algorithm>
 #include <array>
 #include <iostream>
 
@@ -15,7 +15,8 @@ std::array<std::span<const Command>, 4> tables() {
 
 void usage(std::ostream& os) {
     os << "usage: ktmon740-cli COMMAND ARGS...\n"
-          "LINK is tcp://HOST[:PORT] (port 502 when omitted) or serial:DEVICE\n\ncommands:\n";
+          "LINK is tcp://HOST[:PORT] (port 502 when omitted) or serial:DEVICE\n"
+          "--verbose (any command) also prints the link's diagnostic lines on standard error\n\ncommands:\n";
     for (auto table : tables())
         for (const Command& c : table) os << "  " << c.name << ' ' << c.usage << '\n';
 }
@@ -23,9 +24,13 @@ void usage(std::ostream& os) {
 } // namespace
 
 int main(int argc, char** argv) {
-    // Standard output carries the commands' results (and --json); link diagnostics are not results.
-    kt::setLinkDiagnosticStream(std::cerr);
     std::vector<std::string> words(argv + 1, argv + argc);
+    // Standard output carries the commands' results (and --json); link diagnostics, when asked
+    // for, go to standard error.
+    if (auto v = std::find(words.begin(), words.end(), "--verbose"); v != words.end()) {
+        setVerbose(true);
+        words.erase(v);
+    }
     if (words.empty() || words[0] == "--help" || words[0] == "-h" || words[0] == "help") {
         usage(words.empty() ? std::cerr : std::cout);
         return words.empty() ? ExitUsage : ExitOk;

@@ -1,6 +1,7 @@
 // identify / monitor / events and the unit commands, driven through the monitor engine.
 #include "cli/cli.h"
 #include "cli/json.h"
+#include "link/link_timings.h"
 #include "monitor/monitor_thread.h"
 
 #include <condition_variable>
@@ -8,6 +9,7 @@
 #include <cstdio>
 #include <iostream>
 #include <mutex>
+#include <optional>
 #include <sstream>
 #include <stdexcept>
 
@@ -20,27 +22,19 @@ using namespace std::chrono_literals;
 // The window disconnects after more than 45 s without a pass; so does `monitor`.
 constexpr auto SilenceLimit = 45s;
 
-ConnectionSettings linkArgument(const std::string& text) {
-    std::string why;
-    auto settings = parseLink(text, &why);
-    if (!settings) throw UsageError(why);
-    return *settings;
-}
-
 // Set by SIGINT/SIGTERM while `monitor` runs.
 volatile std::sig_atomic_t interrupted = 0;
 extern "C" void onInterrupt(int) {
     interrupted = 1;
 }
 
-// The engine's notifications for a tool without a GUI thread: they arrive on the polling thread
-// (passes) or on the calling thread (event records), and are passed on to the command.
+// The engine's notifications for a tool without a GUI thread: they arrive on the engine's
+// thread and are passed on to the command.
 class CliNotifier : public MonitorNotifier {
 public:
     explicit CliNotifier(std::string command) : command_(std::move(command)) {}
 
-    std::function<void(int)> onPass;
-    std::function<void(uint16_t, const std::array<std::string, EventTextCount>&)> onEvent;
+    std::function<void(const PassSnapshotPtr&)> onPass;
 
     // The loader's messages, one line each on stderr. Its abort text opens the command's error
     // line instead, which adds the precise reason.
@@ -54,16 +48,13 @@ public:
         while (!line.empty() && line.back() == '\n') line.pop_back();
         for (char& c : line)
             if (c == '\n') c = ' ';
-        std::cerr << "ktmon740-cli " << command_ << ": " << title << ": " << line << '\n';
+        std::cerr << "ktmon740-cli " << command_ << ": " << printable(title) << ": " << printable(line)
+                  << '\n';
     }
-    void statusRefresh(int lastGroupIndex) override {
-        if (onPass) onPass(lastGroupIndex);
+    void passCompleted(PassSnapshotPtr pass) override {
+        if (onPass) onPass(pass);
     }
-    void networkInputStatus(int32_t, const std::array<int32_t, NetworkInputCount>&) override {}
-    void startFallbackTimer() override {} // the engine's failure text says what happened
-    void eventListUpdate(uint16_t count, const std::array<std::string, EventTextCount>& texts) override {
-        if (onEvent) onEvent(count, texts);
-    }
+    void identificationFailed(const std::string&) override {} // the engine's failure text says what happened
 
     std::string abortMessage() {
         std::lock_guard guard(mutex_);
@@ -74,6 +65,28 @@ private:
     std::string command_;
     std::mutex mutex_;
     std::string abortMessage_;
+};
+
+// Waits for the result of one request (delivered on the engine's thread).
+template <class Result> class Awaited {
+public:
+    std::function<void(Result)> callback() {
+        return [this](Result r) {
+            std::lock_guard guard(mutex_);
+            result_ = std::move(r);
+            changed_.notify_all();
+        };
+    }
+    Result get() {
+        std::unique_lock guard(mutex_);
+        changed_.wait(guard, [&] { return result_.has_value(); });
+        return std::move(*result_);
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::optional<Result> result_;
 };
 
 // One connection: the engine on the link, identified before any operation. The notifier's
@@ -87,6 +100,7 @@ public:
     void start() {
         MonitorOptions options;
         options.resourcesFolder = resources_;
+        options.link = linkOptions();
         options.clock = [this] {
             ClockFields now = systemLocalClock();
             std::lock_guard guard(clockMutex_);
@@ -98,6 +112,11 @@ public:
 
     Monitor_Thread& engine() { return *engine_; }
     const std::string& link() const { return link_; }
+    const ConnectionSettings& settings() const { return settings_; }
+    // The failure of a request in one line naming the unit, the link and the registers.
+    std::string describe(const LinkResult& r, TransferWhat what) const {
+        return describeLinkResult(r, settings_.slaveAddress, linkName(settings_), what);
+    }
     ClockFields clockSent() {
         std::lock_guard guard(clockMutex_);
         return clockSent_;
@@ -112,8 +131,8 @@ public:
         std::optional<UnitIdentification> id = engine_->identification();
         if (!id)
             throw std::runtime_error(
-                link_ + " did not answer the Modbus identification (registers 0..19); the program "
-                        "would now listen for an older unit's legacy frames");
+                (why.empty() ? link_ + " did not answer the Modbus identification" : why) +
+                "; the program would now listen for an older unit's legacy frames");
         const std::string aborted = notifier.abortMessage();
         throw std::runtime_error(
             (aborted.empty() ? "" : aborted + " ") + link_ + " answered (model code " +
@@ -169,17 +188,17 @@ int identifyCommand(std::span<const std::string> words) {
     return ExitOk;
 }
 
-// One pass as text or as one JSON line. Runs during the hand-over: the values are complete.
-std::string passText(long pass, bool json) {
-    const RegisterTables& t = registerTables();
+// One pass as text or as one JSON line.
+std::string passText(const PassSnapshot& pass, bool json) {
     std::ostringstream os;
+    const RegisterTables& t = *pass.tables;
     const int count = std::min<int>(t.pollCount, RegisterTableSize);
     if (json) {
         JsonWriter j(os);
-        j.beginObject().field("pass", pass).key("values").beginObject();
+        j.beginObject().field("pass", static_cast<unsigned long long>(pass.pass)).key("values").beginObject();
         for (int r = 0; r < count; ++r) {
             if (t.RegisterTable[r].type <= 0) continue;
-            const RegisterValue& v = t.RegisterValues[r];
+            const RegisterValue& v = pass.values[r];
             j.key(std::to_string(r))
                 .beginObject()
                 .field("label", v.label)
@@ -189,11 +208,11 @@ std::string passText(long pass, bool json) {
         j.endObject().endObject();
         os << '\n';
     } else {
-        os << "pass " << pass << '\n';
+        os << "pass " << pass.pass << '\n';
         for (int r = 0; r < count; ++r) {
             if (t.RegisterTable[r].type <= 0) continue;
-            const RegisterValue& v = t.RegisterValues[r];
-            os << r << '\t' << v.label << '\t' << v.value << '\n';
+            const RegisterValue& v = pass.values[r];
+            os << r << '\t' << printable(v.label) << '\t' << printable(v.value) << '\n';
         }
     }
     return os.str();
@@ -211,12 +230,13 @@ int monitorCommand(std::span<const std::string> words) {
     auto lastPass = std::chrono::steady_clock::now();
 
     Session session("monitor", args.positional()[0], args);
-    session.notifier.onPass = [&](int) {
+    session.notifier.onPass = [&](const PassSnapshotPtr& pass) {
         std::string text;
         {
             std::lock_guard guard(mutex);
             if (passes && seen >= passes) return;
-            text = passText(++seen, json);
+            ++seen;
+            text = passText(*pass, json);
             lastPass = std::chrono::steady_clock::now();
         }
         std::cout << text << std::flush;
@@ -260,53 +280,44 @@ int eventsCommand(std::span<const std::string> words) {
     Session session("events", args.positional()[0], args);
     session.identify();
 
-    struct Record {
-        int number;
-        std::array<std::string, EventTextCount - 1> texts;
-    };
-    std::vector<Record> records;
-    std::vector<int> unread;
-    bool noAnswer = false;
-    uint16_t count = 0;
-    const bool describesEvents = [] {
-        auto lock = lockRegisterValues();
-        return registerTables().eventRegisterCount > 0;
-    }();
-    session.notifier.onEvent = [&](uint16_t n, const std::array<std::string, EventTextCount>& texts) {
-        count = n;
-        if (texts[0] == "999") {
-            noAnswer = true; // all records were asked for: only a failed count read answers so
-            return;
-        }
-        if (texts[0] == "0" && n == 0) return;
-        Record r{std::stoi(texts[0]), {}};
-        std::copy(texts.begin() + 1, texts.end(), r.texts.begin());
-        const bool allUnread = std::all_of(r.texts.begin(), r.texts.end(),
-                                           [](const std::string& t) { return t == UnreadableText; });
-        if (allUnread && describesEvents) unread.push_back(r.number);
-        records.push_back(std::move(r));
-    };
-    session.engine().readEventRecords(true);
-    if (noAnswer) throw std::runtime_error(session.link() + " did not answer the event registers 60..71");
+    Awaited<EventReadResult> awaited;
+    session.engine().readEventRecords(true, awaited.callback());
+    const EventReadResult result = awaited.get();
+    if (result.kind == EventReadResult::Kind::CountUnreadable ||
+        result.kind == EventReadResult::Kind::Cancelled)
+        throw std::runtime_error(session.describe(result.link, {TransferWhat::Read, 60, 12}));
+    const bool describesEvents = session.engine().lastPass() && session.engine().lastPass()->tables &&
+                                 session.engine().lastPass()->tables->eventRegisterCount > 0;
 
     if (args.flag("--json")) {
         JsonWriter json(std::cout);
-        json.beginObject().field("count", unsigned{count}).key("records").beginArray();
-        for (const Record& r : records) {
-            json.beginObject().field("record", r.number).key("texts").beginArray();
+        json.beginObject().field("count", unsigned{result.count}).key("records").beginArray();
+        for (const EventRecord& r : result.records) {
+            json.beginObject().field("record", r.number).field("read", r.read).key("texts").beginArray();
             for (const std::string& t : r.texts) json.value(t);
             json.endArray().endObject();
         }
         json.endArray().endObject();
         std::cout << '\n';
     } else {
-        std::cout << count << (count == 1 ? " record" : " records") << ", newest first\n";
-        for (const Record& r : records) {
+        std::cout << result.count << (result.count == 1 ? " record" : " records") << ", newest first\n";
+        for (const EventRecord& r : result.records) {
             std::cout << r.number;
-            for (const std::string& t : r.texts) std::cout << '\t' << t;
+            for (const std::string& t : r.texts) std::cout << '\t' << printable(t);
             std::cout << '\n';
         }
     }
+    if (result.countLimited)
+        std::cerr << "ktmon740-cli events: the unit claims more records than " << MaxEventRecords
+                  << "; only the newest " << MaxEventRecords << " were read\n";
+    if (result.gaveUpAfter > 0)
+        throw std::runtime_error(
+            "gave up after " + std::to_string(result.gaveUpAfter) + " records in a row could not be read (" +
+            std::to_string(result.records.size()) + " of " + std::to_string(result.count) +
+            " tried): " + session.describe(result.link, {TransferWhat::Read, 60, 12}));
+    std::vector<int> unread;
+    for (const EventRecord& r : result.records)
+        if (!r.read && describesEvents) unread.push_back(r.number);
     if (!unread.empty()) {
         std::string list;
         for (int n : unread) list += (list.empty() ? "" : ", ") + std::to_string(n);
@@ -321,32 +332,37 @@ int setClockCommand(std::span<const std::string> words) {
     args.expectPositional(1);
     Session session("set-clock", args.positional()[0], args);
     session.identify();
-    if (!session.engine().setClock())
+    Awaited<UnitCommandResult> awaited;
+    session.engine().setClock(awaited.callback());
+    const UnitCommandResult result = awaited.get();
+    if (!result.registersWritten)
+        throw std::runtime_error(session.describe(result.link, {TransferWhat::Write, 150, 4}) +
+                                 "; the clock was not set");
+    if (!result.acknowledged)
         throw std::runtime_error(
-            session.link() + " did not accept the clock registers (152..153 time, then 150..151 date); the "
-                             "clock was not set");
+            session.describe(result.link, {TransferWhat::Command, 3, 1}) +
+            "; the time registers were written but the unit may not have taken the new time");
     const ClockFields c = session.clockSent();
     std::cout << "clock set to " << twoDigits(c.day) << '/' << twoDigits(c.month) << '/' << c.year << ' '
               << twoDigits(c.hour) << ':' << twoDigits(c.minute) << ':' << twoDigits(c.second) << '\n';
-    if (!session.engine().lastCommandAcknowledged())
-        std::cerr
-            << "ktmon740-cli set-clock: command 3 (set clock) was not acknowledged; the unit may not have "
-               "taken the new time\n";
     return ExitOk;
 }
 
 // A unit command without register writes: its acknowledgement is the result.
 int unitCommand(std::span<const std::string> words, const char* name, int number, const char* what,
-                bool (Monitor_Thread::*operation)()) {
+                RequestId (Monitor_Thread::*operation)(std::function<void(UnitCommandResult)>)) {
     Args args(words, {"--resources"}, {});
     args.expectPositional(1);
     Session session(name, args.positional()[0], args);
     session.identify();
-    if (!(session.engine().*operation)()) {
+    Awaited<UnitCommandResult> awaited;
+    (session.engine().*operation)(awaited.callback());
+    const UnitCommandResult result = awaited.get();
+    if (!result.acknowledged) {
         std::string why =
-            session.link() + " did not acknowledge command " + std::to_string(number) + " (" + what + ")";
-        // Over serial the one request may have been executed with its answer lost.
-        if (linkArgument(session.link()).linkType == LinkSerialRtu)
+            session.describe(result.link, {TransferWhat::Command, number, 1}) + " (" + what + ")";
+        // The one request may have been executed with its acknowledgement lost.
+        if (result.link.sent && result.link.status != LinkStatus::Exception)
             why += "; it was sent once and may still have run";
         throw std::runtime_error(why);
     }

@@ -4,6 +4,12 @@
 
 namespace kt {
 
+std::string linkName(const ConnectionSettings& settings) {
+    if (settings.linkType == LinkModbusTcp)
+        return settings.ipAddress + ":" + std::to_string(settings.tcpPort);
+    return settings.portName;
+}
+
 std::optional<std::pair<std::string, uint16_t>> splitHostPort(std::string_view text) {
     uint16_t port = DefaultTcpPort;
     std::string_view host = text;

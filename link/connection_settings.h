@@ -34,6 +34,9 @@ struct ConnectionSettings {
 // when the text is not a link.
 std::optional<ConnectionSettings> parseLink(std::string_view text, std::string* error = nullptr);
 
+// The link as the operator names it in messages: "192.168.1.50:502" or "/dev/ttyUSB0".
+std::string linkName(const ConnectionSettings& settings);
+
 // Splits "HOST[:PORT]" as typed into the address field. Returns nothing for a bad port.
 std::optional<std::pair<std::string, uint16_t>> splitHostPort(std::string_view text);
 

@@ -84,7 +84,8 @@ std::string attemptsText(int attempts) {
 
 } // namespace
 
-std::string describeLinkResult(const LinkResult& r, int unit, std::string_view where, const TransferWhat& what) {
+std::string describeLinkResult(const LinkResult& r, int unit, std::string_view where,
+                               const TransferWhat& what) {
     const std::string unitAt = "unit " + std::to_string(unit) + " at " + std::string(where);
     switch (r.status) {
     case LinkStatus::Done:

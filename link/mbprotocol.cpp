@@ -1,10 +1,9 @@
 #include "link/mbprotocol.h"
 
-#include "link/gui_pump.h"
+#include "link/link_settle.h"
 
 #include <algorithm>
 #include <chrono>
-#include <iostream>
 #include <thread>
 
 namespace kt {
@@ -12,12 +11,7 @@ namespace kt {
 namespace {
 
 using namespace std::chrono_literals;
-
-std::atomic<std::ostream*> diagnosticStream{&std::cout};
-
-void diagnostic(const char* line) {
-    *diagnosticStream.load() << line << std::endl;
-}
+using Clock = std::chrono::steady_clock;
 
 // Marks the transfer in progress for the destructor, whatever way it ends.
 class BusyGuard {
@@ -35,26 +29,33 @@ bool slaveInRange(int slaveAddress) {
     return slaveAddress >= 1 && slaveAddress <= 254;
 }
 
-} // namespace
-
-void setLinkDiagnosticStream(std::ostream& os) {
-    diagnosticStream = &os;
+LinkResult refused(std::string why) {
+    return LinkResult::failure(LinkStatus::Refused, std::move(why));
 }
 
-MBProtocol::MBProtocol(const std::string& portName, int baudRate)
-    : devicePath_(platform::SerialPort::devicePath(portName)), baudRate_(baudRate) {}
+} // namespace
+
+MBProtocol::MBProtocol(const std::string& portName, int baudRate, LinkOptions options)
+    : devicePath_(platform::SerialPort::devicePath(portName)), baudRate_(baudRate),
+      options_(std::move(options)) {}
 
 MBProtocol::~MBProtocol() {
     closing_ = true;
-    for (int step = 0; step < 100 && busy_; ++step) {
-        processPendingGuiEvents();
-        std::this_thread::sleep_for(10ms);
+    const auto until = Clock::now() + options_.timings.closeWait;
+    while (busy_ && Clock::now() < until) std::this_thread::sleep_for(10ms);
+    if (port_.isOpen()) {
+        port_.close();
+        markLinkClosed(devicePath_, options_.timings.settle);
     }
-    port_.close();
-    std::this_thread::sleep_for(20ms);
 }
 
-void MBProtocol::openPort() {
+void MBProtocol::diagnostic(std::string_view line) const {
+    if (options_.diagnostics) options_.diagnostics(line);
+}
+
+LinkResult MBProtocol::openPort() {
+    // The device may still be settling after another transport closed it.
+    if (!waitLinkSettled(devicePath_, closing_)) return LinkResult::failure(LinkStatus::Aborted);
     switch (port_.open(devicePath_)) {
     case platform::SerialOpenResult::Ok:
         break;
@@ -63,100 +64,132 @@ void MBProtocol::openPort() {
         [[fallthrough]];
     default:
         diagnostic("Error!");
+        return LinkResult::failure(LinkStatus::CannotOpen, port_.openError());
     }
-    // The steps below fail on a port that did not open, and say so; the write then fails and
-    // the transfer is counted as failed.
-    if (!port_.setTimeouts(PortTimeouts)) diagnostic("Error!");
+    const platform::SerialTimeouts timeouts{options_.timings.serialIntervalMs,
+                                            options_.timings.serialReadTotalMs,
+                                            options_.timings.serialWriteTotalMs};
+    if (!port_.setTimeouts(timeouts)) diagnostic("Error!");
     if (!port_.getLineSettings()) diagnostic("Error Getting State");
     // A pseudo-terminal may refuse the baud rate; the link works regardless.
     if (!port_.setLine(baudRate_)) diagnostic("Error getting state");
     failures_ = 0;
+    return LinkResult::done();
 }
 
-bool MBProtocol::send(const FrameBuffer& request, size_t length) {
-    if (!port_.isOpen() && !closing_) openPort();
-    // A stale answer (or the unread tail of the last one) must not be read as this one's.
-    port_.purge();
-    return port_.write(request.data(), length);
-}
-
-bool MBProtocol::succeeded() {
+LinkResult MBProtocol::succeeded(LinkResult r) {
     failures_ = 0;
-    return true;
+    r.sent = true;
+    return r;
 }
 
-bool MBProtocol::failed() {
+LinkResult MBProtocol::failed(LinkResult r) {
     if (failures_ < MaxFailures)
         ++failures_;
     else
         port_.close();
-    return false;
+    return r;
 }
 
-bool MBProtocol::readHoldingRegisters(int slaveAddress, int firstRegister, int count, uint16_t* dest,
-                                      uint16_t /*transaction: RTU has none*/) {
-    return registerTransfer(0x03, slaveAddress, firstRegister, count, dest, nullptr);
+void MBProtocol::drainLateAnswer() {
+    // Whatever arrives until the line has been quiet for a while belongs to a request that has
+    // been given up on.
+    const auto start = Clock::now();
+    auto lastByte = start;
+    std::array<uint8_t, 64> sink{};
+    while (!closing_ && port_.isOpen()) {
+        const auto now = Clock::now();
+        if (now - lastByte >= options_.timings.lateAnswerQuiet ||
+            now - start >= options_.timings.lateAnswerDrainMax)
+            break;
+        const long n = port_.read(sink.data(), sink.size());
+        if (n < 0) break;
+        if (n > 0) lastByte = Clock::now();
+    }
 }
 
-bool MBProtocol::writeMultipleRegisters(int slaveAddress, int firstRegister, int count, const uint16_t* src) {
-    return registerTransfer(0x10, slaveAddress, firstRegister, count, nullptr, src);
+LinkResult MBProtocol::exchange(const ExpectedAnswer& expected, const FrameBuffer& request, size_t length,
+                                size_t wanted, int reads, bool pauseBetweenReads, uint16_t* dest) {
+    if (!port_.isOpen()) {
+        if (closing_) return LinkResult::failure(LinkStatus::Aborted);
+        if (LinkResult opened = openPort(); !opened) return failed(std::move(opened));
+    }
+    // A stale answer (or the unread tail of the last one) must not be read as this one's.
+    port_.purge();
+    if (!port_.write(request.data(), length))
+        return failed(LinkResult::failure(LinkStatus::CannotOpen, "the port refused the request"));
+
+    FrameBuffer answer;
+    if (pauseBetweenReads) std::this_thread::sleep_for(1ms);
+    long got = 0;
+    for (int r = 0; r < reads && got == 0 && !closing_; ++r) {
+        got = port_.read(answer.data(), wanted);
+        if (got == 0 && pauseBetweenReads) std::this_thread::sleep_for(1ms);
+    }
+    if (got < 0) {
+        port_.close(); // the device went away: the next transfer opens it again
+        LinkResult r = LinkResult::failure(LinkStatus::NoAnswer, "the port stopped working");
+        r.sent = true;
+        return failed(std::move(r));
+    }
+    size_t size = static_cast<size_t>(got);
+    // Bytes still coming after the answer make it no answer to this request.
+    if (size == wanted && port_.waiting() > 0) size = std::min(answer.size(), size + 1);
+    LinkResult r = checkRtuAnswer(expected, std::span<const uint8_t>(answer.data(), size), dest);
+    r.sent = true;
+    if (r) return succeeded(std::move(r));
+    // No whole answer: the rest (or all of it) may still come.
+    if (r.status == LinkStatus::NoAnswer || (r.status == LinkStatus::Damaged && size < wanted))
+        drainLateAnswer();
+    return failed(std::move(r));
 }
 
-bool MBProtocol::registerTransfer(uint8_t function, int slaveAddress, int firstRegister, int count,
-                                  uint16_t* dest, const uint16_t* src) {
-    if (closing_) return false;
-    if (firstRegister < 0 || firstRegister > MaxFirstRegister || !slaveInRange(slaveAddress)) return false;
+LinkResult MBProtocol::readHoldingRegisters(int slaveAddress, int firstRegister, int count, uint16_t* dest,
+                                            uint16_t /*transaction: RTU has none*/) {
+    if (closing_) return LinkResult::failure(LinkStatus::Aborted);
+    if (firstRegister < 0 || firstRegister > MaxFirstRegister || !slaveInRange(slaveAddress))
+        return refused("register or unit out of range");
     // Only 16 bits of a register number go on the wire: a range past 65535 would silently read
-    // or write other registers. Oversized and empty requests are refused the same way.
-    const int maxCount = function == 0x03 ? MaxReadRegisters : MaxWriteRegisters;
-    if (count < 1 || count > maxCount || firstRegister + count > 0x10000) return false;
-    if (function == 0x03 ? dest == nullptr : src == nullptr) return false;
-
+    // other registers. Oversized and empty requests are refused the same way.
+    if (count < 1 || count > MaxReadRegisters || firstRegister + count > 0x10000 || dest == nullptr)
+        return refused("register count out of range");
     BusyGuard busy(busy_);
     FrameBuffer request;
-    FrameBuffer answer;
-    size_t length = function == 0x03 ? rtuReadRequest(request, slaveAddress, firstRegister, count)
-                                     : rtuWriteRequest(request, slaveAddress, firstRegister, count, src);
-    if (!send(request, length)) return failed();
-
-    // A read answer is 2N + 5 bytes. A write acknowledgement (8 bytes) is asked for as that too
-    // and ends on the inter-byte gap, but never as fewer than its 8: for N = 1 its last byte
-    // could still be on the line when the next request purges the port, and would then be
-    // taken as the first byte of the next answer.
-    const size_t expected = static_cast<size_t>(2 * count + 5);
-    const size_t wanted = function == 0x10 ? std::max<size_t>(expected, 8) : expected;
-    std::this_thread::sleep_for(1ms);
-    long got = 0;
-    for (int reads = 0; reads < 3; ++reads) {
-        got = port_.read(answer.data(), wanted);
-        if (got != 0) break;
-        std::this_thread::sleep_for(1ms);
-    }
-    if (got < 2 || answer[0] != static_cast<uint8_t>(slaveAddress)) return failed();
-    if (answer[1] & 0x80) return failed(); // exception answer
-    if (answer[1] == 0x10 && function == 0x10) return succeeded();
-    if (answer[1] != 0x03 || function != 0x03) return failed();
-    if (static_cast<size_t>(got) != expected || answer[2] != 2 * count) return failed();
-    if (modbusCrc(std::span<const uint8_t>(answer.data(), expected)) != 0) return failed();
-    for (int i = 0; i < count; ++i)
-        dest[i] = static_cast<uint16_t>(answer[3 + 2 * i] << 8 | answer[4 + 2 * i]);
-    return succeeded();
+    const size_t length = rtuReadRequest(request, slaveAddress, firstRegister, count);
+    const ExpectedAnswer expected = ExpectedAnswer::read(slaveAddress, firstRegister, count);
+    return exchange(expected, request, length, rtuAnswerLength(expected), 3, true, dest);
 }
 
-bool MBProtocol::executeCommand(int slaveAddress, int command) {
-    if (closing_) return false;
+LinkResult MBProtocol::writeMultipleRegisters(int slaveAddress, int firstRegister, int count,
+                                              const uint16_t* src) {
+    if (closing_) return LinkResult::failure(LinkStatus::Aborted);
+    if (firstRegister < 0 || firstRegister > MaxFirstRegister || !slaveInRange(slaveAddress))
+        return refused("register or unit out of range");
+    if (count < 1 || count > MaxWriteRegisters || firstRegister + count > 0x10000 || src == nullptr)
+        return refused("register count out of range");
+    BusyGuard busy(busy_);
+    FrameBuffer request;
+    const size_t length = rtuWriteRequest(request, slaveAddress, firstRegister, count, src);
+    // The acknowledgement is 8 bytes; asking for 2N + 5 lets a longer read end on the gap after
+    // it, but never fewer than its 8 (a byte left on the line would spoil the next answer).
+    const ExpectedAnswer expected = ExpectedAnswer::write(slaveAddress, firstRegister, count);
+    const size_t wanted = std::max<size_t>(static_cast<size_t>(2 * count + 5), rtuAnswerLength(expected));
+    LinkResult r = exchange(expected, request, length, wanted, 3, true, nullptr);
+    return r;
+}
+
+LinkResult MBProtocol::executeCommand(int slaveAddress, int command) {
+    if (closing_) return LinkResult::failure(LinkStatus::Aborted);
     // A broadcast (0) would make every unit on the line execute the command, and a number past
     // 16 bits would arrive as a different command: refused without sending.
-    if (!slaveInRange(slaveAddress) || command < 0 || command > 0xFFFF) return false;
+    if (!slaveInRange(slaveAddress) || command < 0 || command > 0xFFFF)
+        return refused("command or unit out of range");
+    BusyGuard busy(busy_);
     FrameBuffer request;
-    FrameBuffer answer;
-    size_t length = rtuCoilRequest(request, slaveAddress, command);
-    if (!send(request, length)) return failed();
-    long got = 0;
-    for (int reads = 0; reads < 4 && got == 0; ++reads) got = port_.read(answer.data(), 8);
-    if (got != 8 || answer[0] != static_cast<uint8_t>(slaveAddress) || answer[1] != 0x05) return failed();
-    if (modbusCrc(std::span<const uint8_t>(answer.data(), 8)) != 0) return failed();
-    return succeeded();
+    const size_t length = rtuCoilRequest(request, slaveAddress, command);
+    const ExpectedAnswer expected = ExpectedAnswer::coil(slaveAddress, command);
+    // The echo may come late: up to four reads of the receive wait.
+    return exchange(expected, request, length, rtuAnswerLength(expected), 4, false, nullptr);
 }
 
 } // namespace kt

@@ -1,5 +1,7 @@
 #include "link/modbustcp.h"
 
+#include "link/link_settle.h"
+
 #include <chrono>
 
 namespace kt {
@@ -29,120 +31,147 @@ bool earlierTransaction(uint16_t answered, uint16_t current) {
     return behind >= 1 && behind <= 0x7FFF;
 }
 
+LinkResult refused(std::string why) {
+    return LinkResult::failure(LinkStatus::Refused, std::move(why));
+}
+
 } // namespace
 
-ModbusTCP::ModbusTCP(std::string ipAddress, uint16_t port)
-    : client_(std::make_unique<platform::TcpClient>()), host_(std::move(ipAddress)), port_(port) {}
+ModbusTCP::ModbusTCP(std::string ipAddress, uint16_t port, LinkOptions options)
+    : client_(std::make_unique<platform::TcpClient>()), host_(std::move(ipAddress)), port_(port),
+      options_(std::move(options)) {}
 
 ModbusTCP::~ModbusTCP() {
     client_->disconnect();
+    if (everConnected_) markLinkClosed(key(), options_.timings.settle);
 }
 
-bool ModbusTCP::connect() {
+std::string ModbusTCP::key() const {
+    return host_ + ":" + std::to_string(port_);
+}
+
+LinkResult ModbusTCP::connect() {
     if (client_->state() == platform::TcpState::Connected) {
         client_->discardInput();
         client_->disconnect();
     }
     client_->discardInput();
-    if (host_.empty()) return false;
-    return client_->connect(host_, port_, ConnectTimeoutMs);
+    if (host_.empty()) return LinkResult::failure(LinkStatus::CannotOpen, "no address");
+    if (!waitLinkSettled(key(), aborted_)) return LinkResult::failure(LinkStatus::Aborted);
+    if (!client_->connect(host_, port_, options_.timings.tcpConnectMs))
+        return LinkResult::failure(LinkStatus::CannotOpen, client_->connectError());
+    everConnected_ = true;
+    return LinkResult::done();
 }
 
-bool ModbusTCP::reconnect() {
+LinkResult ModbusTCP::reconnect() {
     client_->disconnect();
     client_ = std::make_unique<platform::TcpClient>();
     return connect();
 }
 
-bool ModbusTCP::ensureConnected() {
+LinkResult ModbusTCP::ensureConnected() {
     switch (client_->state()) {
     case platform::TcpState::Connected:
-        return true;
+        return LinkResult::done();
     case platform::TcpState::NotConnected:
         return connect();
     case platform::TcpState::Broken:
         return reconnect();
     }
-    return false;
+    return LinkResult::failure(LinkStatus::CannotOpen);
 }
 
-bool ModbusTCP::readAnswer(FrameBuffer& answer, size_t& length, Clock::time_point deadline) {
-    if (!client_->readExact(answer.data(), MbapSize, msUntil(deadline))) return false;
-    const uint16_t protocol = word(answer, 2);
+LinkResult ModbusTCP::readAnswer(FrameBuffer& answer, size_t& length, Clock::time_point deadline) {
+    auto lost = [&] {
+        return LinkResult::failure(LinkStatus::NoAnswer, client_->state() == platform::TcpState::Connected
+                                                             ? std::string()
+                                                             : "the unit closed the connection");
+    };
+    if (!client_->readExact(answer.data(), MbapSize, msUntil(deadline))) return lost();
     const uint16_t following = word(answer, 4); // unit id + PDU
-    if (protocol != 0 || following < 2 || following > 254) return false;
-    if (!client_->readExact(answer.data() + MbapSize, following - 1u, msUntil(deadline))) return false;
-    length = MbapSize + following - 1u;
-    return true;
-}
-
-bool ModbusTCP::readHoldingRegisters(int slaveAddress, int firstRegister, int count, uint16_t* dest,
-                                     uint16_t transaction) {
-    if (count < 1 || count > MaxReadRegisters || dest == nullptr) return false;
-    if (!ensureConnected()) return false;
-    if (firstRegister < 0 || firstRegister > MaxFirstRegister || !slaveInRange(slaveAddress)) return false;
-
-    FrameBuffer request;
-    FrameBuffer answer;
-    size_t length = tcpReadRequest(request, transaction, slaveAddress, firstRegister, count);
-    const auto deadline = Clock::now() + std::chrono::milliseconds(ReadTimeoutMs);
-    bool ok = false;
-    if (client_->write(request.data(), length, ReadTimeoutMs)) {
-        size_t got = 0;
-        // A unit that answered an earlier request too late has its answer in the stream first;
-        // it is skipped, and this request's answer is awaited within the same time-out.
-        while (Clock::now() < deadline && readAnswer(answer, got, deadline)) {
-            const uint16_t answered = word(answer, 0);
-            if (answered != transaction) {
-                if (earlierTransaction(answered, transaction)) continue;
-                break;
-            }
-            ok = answer[6] == static_cast<uint8_t>(slaveAddress) && answer[7] == 0x03 &&
-                 got == static_cast<size_t>(2 * count + 9) && answer[8] == 2 * count;
-            break; // an exception answer (0x83) lands here as a failure, without waiting
-        }
-        if (ok)
-            for (int i = 0; i < count; ++i) dest[i] = word(answer, 9 + 2 * static_cast<size_t>(i));
+    if (following < 2 || following > FrameBufferSize - MbapSize + 1)
+        return LinkResult::failure(LinkStatus::Damaged, "MBAP length " + std::to_string(following));
+    if (!client_->readExact(answer.data() + MbapSize, following - 1u, msUntil(deadline))) {
+        LinkResult r = lost();
+        r.status = LinkStatus::Damaged;
+        if (r.detail.empty()) r.detail = "answer cut short";
+        return r;
     }
-    // Whatever is left (the rest of a garbled answer) must not meet the next request.
-    client_->discardInput();
-    return ok;
+    length = MbapSize + following - 1u;
+    return LinkResult::done();
 }
 
-bool ModbusTCP::exchangeWrite(const FrameBuffer& request, size_t length, int slaveAddress, int firstRegister,
-                              int count) {
-    if (!ensureConnected()) return false;
+LinkResult ModbusTCP::exchange(const ExpectedAnswer& expected, const FrameBuffer& request, size_t length,
+                               std::chrono::milliseconds wait, uint16_t* dest) {
+    if (LinkResult c = ensureConnected(); !c) return c;
     client_->discardInput();
-    if (!client_->write(request.data(), length, ReadTimeoutMs)) return false;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(ReadTimeoutMs);
+    if (!client_->write(request.data(), length, options_.timings.tcpReadMs)) {
+        client_->disconnect(); // the next transfer connects afresh
+        return LinkResult::failure(LinkStatus::NoAnswer, "the request could not be sent");
+    }
+    const auto deadline = Clock::now() + wait;
     FrameBuffer answer;
-    size_t got = 0;
-    bool ok = false;
-    while (Clock::now() < deadline && readAnswer(answer, got, deadline)) {
-        // Writes go out as transaction 0; anything else answers a read that came back late.
-        if (word(answer, 0) != 0) continue;
-        ok = got == 12 && answer[6] == static_cast<uint8_t>(slaveAddress) && answer[7] == 0x10 &&
-             word(answer, 8) == firstRegister && word(answer, 10) == count;
+    LinkResult r = LinkResult::failure(LinkStatus::NoAnswer);
+    for (;;) {
+        size_t got = 0;
+        LinkResult read = readAnswer(answer, got, deadline);
+        if (!read) {
+            r = std::move(read);
+            break;
+        }
+        const uint16_t answered = word(answer, 0);
+        // A unit that answered an earlier read too late has its answer in the stream first; it
+        // is skipped, and this request's answer is awaited within the same wait. Writes go out
+        // as transaction 0, so any other number there answers a read.
+        const bool earlier =
+            expected.function == 0x03 ? earlierTransaction(answered, expected.transaction) : answered != 0;
+        if (answered != expected.transaction && earlier && Clock::now() < deadline) continue;
+        r = checkTcpAnswer(expected, std::span<const uint8_t>(answer.data(), got), dest);
         break;
     }
+    r.sent = true;
+    // Whatever is left (the rest of a garbled answer) must not meet the next request.
     client_->discardInput();
-    return ok;
+    return r;
 }
 
-bool ModbusTCP::writeMultipleRegisters(int slaveAddress, int firstRegister, int count, const uint16_t* src) {
-    if (firstRegister < 0 || firstRegister > MaxFirstRegister || !slaveInRange(slaveAddress)) return false;
-    if (count < 1 || count > MaxWriteRegisters || src == nullptr) return false;
+LinkResult ModbusTCP::readHoldingRegisters(int slaveAddress, int firstRegister, int count, uint16_t* dest,
+                                           uint16_t transaction) {
+    if (aborted_) return LinkResult::failure(LinkStatus::Aborted);
+    if (count < 1 || count > MaxReadRegisters || dest == nullptr)
+        return refused("register count out of range");
+    if (firstRegister < 0 || firstRegister > MaxFirstRegister || !slaveInRange(slaveAddress))
+        return refused("register or unit out of range");
     FrameBuffer request;
-    size_t length = tcpWriteRequest(request, slaveAddress, firstRegister, count, src);
-    return exchangeWrite(request, length, slaveAddress, firstRegister, count);
+    const size_t length = tcpReadRequest(request, transaction, slaveAddress, firstRegister, count);
+    return exchange(ExpectedAnswer::read(slaveAddress, firstRegister, count, transaction), request, length,
+                    std::chrono::milliseconds(options_.timings.tcpReadMs), dest);
 }
 
-bool ModbusTCP::executeCommand(int slaveAddress, int command) {
+LinkResult ModbusTCP::writeMultipleRegisters(int slaveAddress, int firstRegister, int count,
+                                             const uint16_t* src) {
+    if (aborted_) return LinkResult::failure(LinkStatus::Aborted);
+    if (firstRegister < 0 || firstRegister > MaxFirstRegister || !slaveInRange(slaveAddress))
+        return refused("register or unit out of range");
+    if (count < 1 || count > MaxWriteRegisters || src == nullptr)
+        return refused("register count out of range");
+    FrameBuffer request;
+    const size_t length = tcpWriteRequest(request, slaveAddress, firstRegister, count, src);
+    // Writes go out as transaction 0; an answer with another number answers a late read.
+    return exchange(ExpectedAnswer::write(slaveAddress, firstRegister, count), request, length,
+                    std::chrono::milliseconds(options_.timings.tcpReadMs), nullptr);
+}
+
+LinkResult ModbusTCP::executeCommand(int slaveAddress, int command) {
+    if (aborted_) return LinkResult::failure(LinkStatus::Aborted);
     // A number past 16 bits would arrive as a different command.
-    if (!slaveInRange(slaveAddress) || command < 0 || command > 0xFFFF) return false;
+    if (!slaveInRange(slaveAddress) || command < 0 || command > 0xFFFF)
+        return refused("command or unit out of range");
     FrameBuffer request;
-    size_t length = tcpCommandRequest(request, slaveAddress, command);
-    return exchangeWrite(request, length, slaveAddress, CommandRegister, 1);
+    const size_t length = tcpCommandRequest(request, slaveAddress, command);
+    return exchange(ExpectedAnswer::write(slaveAddress, CommandRegister, 1), request, length,
+                    options_.timings.commandAnswerWait, nullptr);
 }
 
 } // namespace kt

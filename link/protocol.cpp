@@ -1,6 +1,5 @@
 #include "link/protocol.h"
 
-#include "link/gui_pump.h"
 #include "link/mbprotocol.h"
 #include "link/modbustcp.h"
 
@@ -10,12 +9,12 @@ namespace kt {
 
 namespace {
 
-std::unique_ptr<Transport> makeTransport(const ConnectionSettings& settings) {
+std::unique_ptr<Transport> makeTransport(const ConnectionSettings& settings, const LinkOptions& options) {
     switch (settings.linkType) {
     case LinkSerialRtu:
-        return std::make_unique<MBProtocol>(settings.portName, settings.baudRate);
+        return std::make_unique<MBProtocol>(settings.portName, settings.baudRate, options);
     case LinkModbusTcp:
-        return std::make_unique<ModbusTCP>(settings.ipAddress, settings.tcpPort);
+        return std::make_unique<ModbusTCP>(settings.ipAddress, settings.tcpPort, options);
     default:
         return nullptr; // no transport: every call fails
     }
@@ -23,10 +22,12 @@ std::unique_ptr<Transport> makeTransport(const ConnectionSettings& settings) {
 
 } // namespace
 
-Protocol::Protocol(const ConnectionSettings& settings) : Protocol(settings, makeTransport(settings)) {}
+Protocol::Protocol(const ConnectionSettings& settings, LinkOptions options)
+    : Protocol(settings, makeTransport(settings, options), options) {}
 
-Protocol::Protocol(const ConnectionSettings& settings, std::unique_ptr<Transport> transport)
-    : linkType_(settings.linkType), transport_(std::move(transport)) {}
+Protocol::Protocol(const ConnectionSettings& settings, std::unique_ptr<Transport> transport,
+                   LinkOptions options)
+    : linkType_(settings.linkType), options_(std::move(options)), transport_(std::move(transport)) {}
 
 Protocol::~Protocol() {
     requestAbort();
@@ -36,10 +37,16 @@ Protocol::~Protocol() {
     }
     // Closed under the lock, so a new connection's first transfer cannot find the port still
     // held by this one. Closed all the same if the lock cannot be had.
-    platform::LockWait held = lock_.wait(CommandWait);
+    platform::LockWait held = lock_.wait(options_.timings.commandLockWait);
     transport_.reset();
     if (held == platform::LockWait::Acquired || held == platform::LockWait::Abandoned) lock_.release();
-    std::this_thread::sleep_for(SettleTime);
+}
+
+void Protocol::requestAbort() {
+    abort_ = true;
+    // The transport belongs to this facade until the destructor, which waits for the calls
+    // first; an abort from another thread only sets the transport's flag.
+    if (transport_) transport_->abort();
 }
 
 void Protocol::enter() {
@@ -56,9 +63,8 @@ Transport* Protocol::transportFor(const ConnectionSettings& settings) const {
     return settings.linkType == linkType_ ? transport_.get() : nullptr;
 }
 
-template <typename Call>
-bool Protocol::retry(std::chrono::milliseconds wait, PauseKind pause, bool lockEndsCall, Call&& call) {
-    // Left on every way out, a GUI pump's exception included: the destructor waits on it.
+template <typename Call> LinkResult Protocol::retry(Kind kind, Call&& call) {
+    // Left on every way out: the destructor waits on it.
     struct InFlight {
         Protocol& p;
         explicit InFlight(Protocol& facade) : p(facade) { p.enter(); }
@@ -66,66 +72,91 @@ bool Protocol::retry(std::chrono::milliseconds wait, PauseKind pause, bool lockE
         InFlight(const InFlight&) = delete;
         InFlight& operator=(const InFlight&) = delete;
     } inFlight(*this);
-    bool ok = false;
-    bool done = false;
-    for (int attempt = 0; attempt < Attempts && !ok && !done && !abort_; ++attempt) {
+
+    const LinkTimings& t = options_.timings;
+    const auto wait = kind == Kind::Read    ? t.readLockWait
+                      : kind == Kind::Write ? t.writeLockWait
+                                            : t.commandLockWait;
+    LinkResult last = LinkResult::failure(LinkStatus::Aborted);
+    bool anyAttempt = false;
+    int attempt = 0;
+    for (; attempt < Attempts && !abort_; ++attempt) {
+        anyAttempt = true;
         switch (lock_.wait(wait)) {
         case platform::LockWait::Acquired:
             try {
-                ok = call();
+                last = call();
+            } catch (const std::exception& e) {
+                // A transport fault fails the attempt; the request may have gone out.
+                last = LinkResult::failure(LinkStatus::NoAnswer, e.what());
+                last.sent = true;
             } catch (...) {
-                ok = false; // a transport fault is a failed attempt like any other
+                last = LinkResult::failure(LinkStatus::NoAnswer, "transport fault");
+                last.sent = true;
             }
             lock_.release();
-            done = lockEndsCall;
             break;
         case platform::LockWait::Abandoned:
             lock_.release(); // its owner died mid-transfer: no transfer on this attempt
+            last = LinkResult::failure(LinkStatus::LockBusy,
+                                       "the previous holder of the link ended while using it");
             break;
         case platform::LockWait::TimedOut:
         case platform::LockWait::Failed:
+            last = LinkResult::failure(LinkStatus::LockBusy);
             break;
         }
-        if (ok) break;
-        if (pause == PauseKind::PumpThenSleep) {
-            processPendingGuiEvents();
-            std::this_thread::sleep_for(RetryPause);
-        } else if (pause == PauseKind::SleepThenPump) {
-            std::this_thread::sleep_for(RetryPause);
-            processPendingGuiEvents();
+        // Requests that can never succeed are not worth another attempt.
+        if (last.ok() || last.status == LinkStatus::Refused) {
+            ++attempt;
+            break;
         }
+        // A command that went out is never sent again.
+        if (kind == Kind::Command && last.sent) {
+            ++attempt;
+            break;
+        }
+        if (kind != Kind::Command) std::this_thread::sleep_for(t.retryPause);
     }
-    return ok;
+    if (!last.ok() && abort_ && anyAttempt && attempt < Attempts && last.status != LinkStatus::Refused) {
+        // Stopped by the teardown: say so, keeping what the last attempt found.
+        last.detail = last.detail.empty() ? std::string(linkStatusName(last.status)) : last.detail;
+        last.status = LinkStatus::Aborted;
+    }
+    last.attempts = static_cast<uint8_t>(attempt);
+    return last;
 }
 
-bool Protocol::ReadRegisters(const ConnectionSettings& settings, int firstRegister, int count,
-                             uint16_t* dest) {
+LinkResult Protocol::ReadRegisters(const ConnectionSettings& settings, int firstRegister, int count,
+                                   uint16_t* dest) {
     // Never a valid request on any link: refused without spending attempts.
-    if (count < 1 || count > MaxReadRegisters || dest == nullptr) return false;
-    return retry(ReadWait, PauseKind::PumpThenSleep, false, [&] {
-        Transport* t = transportFor(settings);
-        if (!t) return false;
+    if (count < 1 || count > MaxReadRegisters || dest == nullptr)
+        return LinkResult::failure(LinkStatus::Refused, "register count out of range");
+    return retry(Kind::Read, [&] {
+        Transport* tr = transportFor(settings);
+        if (!tr) return LinkResult::failure(LinkStatus::Refused, "no transport for this link type");
         uint16_t transaction = 0;
         if (settings.linkType == LinkModbusTcp) transaction = static_cast<uint16_t>(transactions_++);
-        return t->readHoldingRegisters(settings.slaveAddress, firstRegister, count, dest, transaction);
+        return tr->readHoldingRegisters(settings.slaveAddress, firstRegister, count, dest, transaction);
     });
 }
 
-bool Protocol::WriteRegisters(const ConnectionSettings& settings, int firstRegister, int count,
-                              const uint16_t* src) {
-    if (count < 1 || count > MaxWriteRegisters || src == nullptr) return false;
-    return retry(WriteWait, PauseKind::SleepThenPump, false, [&] {
-        Transport* t = transportFor(settings);
-        return t && t->writeMultipleRegisters(settings.slaveAddress, firstRegister, count, src);
+LinkResult Protocol::WriteRegisters(const ConnectionSettings& settings, int firstRegister, int count,
+                                    const uint16_t* src) {
+    if (count < 1 || count > MaxWriteRegisters || src == nullptr)
+        return LinkResult::failure(LinkStatus::Refused, "register count out of range");
+    return retry(Kind::Write, [&] {
+        Transport* tr = transportFor(settings);
+        if (!tr) return LinkResult::failure(LinkStatus::Refused, "no transport for this link type");
+        return tr->writeMultipleRegisters(settings.slaveAddress, firstRegister, count, src);
     });
 }
 
-bool Protocol::WriteCoil(const ConnectionSettings& settings, int command) {
-    // Over serial a command the unit executed but whose echo got lost must not run twice.
-    const bool oneRequest = settings.linkType == LinkSerialRtu;
-    return retry(CommandWait, PauseKind::None, oneRequest, [&] {
-        Transport* t = transportFor(settings);
-        return t && t->executeCommand(settings.slaveAddress, command);
+LinkResult Protocol::WriteCoil(const ConnectionSettings& settings, int command) {
+    return retry(Kind::Command, [&] {
+        Transport* tr = transportFor(settings);
+        if (!tr) return LinkResult::failure(LinkStatus::Refused, "no transport for this link type");
+        return tr->executeCommand(settings.slaveAddress, command);
     });
 }
 

@@ -32,8 +32,8 @@ struct EventReadResult {
     Kind kind = Kind::Cancelled;
     // Why the read ended early or failed; Done when it ran to the end.
     LinkResult link = LinkResult::failure(LinkStatus::Cancelled);
-    uint16_t count = 0;  // records the unit holds (register 61, bounded by the reader's limit)
-    uint16_t newest = 0; // register 60
+    uint16_t count = 0;        // records the unit holds (register 61, bounded by the reader's limit)
+    uint16_t newest = 0;       // register 60
     bool countLimited = false; // register 61 claimed more records than the reader's limit
     std::vector<EventRecord> records;
     // The reader stopped after this many records failed in a row (0: it did not give up).

@@ -1,56 +1,52 @@
 #pragma once
 
-// The monitor engine: one background thread per connection that identifies the unit, loads its
-// register tables and polls it every 750 ms, plus the write, command and event-record operations
-// the GUI thread calls on the same link.
+// The monitor engine: one thread per connection that identifies the unit, loads its register
+// tables and polls it every 750 ms, and that carries out everything else asked of the unit
+// (setting writes, commands, the event reader, the IEC 61850 transfers) as requests queued to
+// that same thread. Nothing of a unit's I/O runs on the caller's thread: the window submits
+// requests and gets typed results and pass snapshots back through its dispatcher.
 //
 // This header is the contract between the engine and its users (the main window, the
-// command-line tool, the tests). Members marked "contract" are relied on by the window.
+// command-line tool, the tests).
 
 #include "link/connection_settings.h"
+#include "link/link_result.h"
+#include "link/link_timings.h"
 #include "link/protocol.h"
+#include "monitor/event_records.h"
 #include "monitor/message_sink.h"
 #include "monitor/pass_snapshot.h"
 #include "monitor/register_codec.h"
 #include "monitor/register_tables.h"
+#include "monitor/unit_link.h"
 
 #include <array>
-#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
-#include <stop_token>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace kt {
 
-inline constexpr int EventTextCount = 8;
-
-// What the engine tells the main window. Every call arrives on the GUI thread: notifications of
-// the polling thread are handed over through the GuiDispatcher and the polling thread waits until
-// the call has returned (contract).
+// What the engine tells its user. Every call arrives through the GuiDispatcher (on the GUI
+// thread in the window), after the engine has moved on: the engine never waits for its user.
 struct MonitorNotifier : MessageSink {
-    // After every successful poll pass; the register values of that pass are complete.
-    virtual void statusRefresh(int lastGroupIndex) = 0;
-    // After a successful pass, only for communication options 6, 7 and 8.
-    virtual void networkInputStatus(int32_t flags, const std::array<int32_t, NetworkInputCount>& status) = 0;
-    // Identification or table loading failed: start the fallback timer (legacy monitor).
-    virtual void startFallbackTimer() = 0;
-    // The event reader produced a record or a status (called from readEventRecords).
-    virtual void eventListUpdate(uint16_t eventCount,
-                                 const std::array<std::string, EventTextCount>& texts) = 0;
-    // showMessage (from MessageSink): the register-file loader's messages and "Write Failed".
+    // After every successful poll pass, with that pass's immutable snapshot.
+    virtual void passCompleted(PassSnapshotPtr pass) = 0;
+    // Identification or table loading failed (why, in words): the window's fallback timer starts
+    // the legacy listener. The engine has stopped itself.
+    virtual void identificationFailed(const std::string& why) = 0;
+    // showMessage (from MessageSink): the register-file loader's two messages.
 };
 
-// How the polling thread reaches the GUI thread. The GUI posts `call` into its event loop
-// (a queued invocation); the command-line tool, which has no GUI thread, runs it at once.
-// The engine waits for the call to finish; when the thread is asked to stop before a posted call
-// has started, the engine stops waiting and the call is cancelled (it will not run), so a GUI
-// that waits for the thread can never deadlock with a pending hand-over.
+// How the engine's notifications and results reach their user. The GUI posts `call` into its
+// event loop (a queued invocation) and returns at once; the command-line tool, which has no
+// GUI thread, runs it at once on the engine's thread. The engine never waits for a posted call.
+// Calls carry values (snapshots, results), never pointers into the engine's state.
 struct GuiDispatcher {
     virtual ~GuiDispatcher() = default;
     virtual void post(std::function<void()> call) = 0;
@@ -65,124 +61,166 @@ struct InlineDispatcher : GuiDispatcher {
 using LocalClock = std::function<ClockFields()>;
 ClockFields systemLocalClock();
 
-
 // The event reader reads at most this many records, newest first. Register 61 can claim 65535
-// records, about half an hour of selector writes and reads on the GUI thread; units hold far
-// fewer (the simulator's ring holds 100), so a larger count is taken as a damaged register.
+// records, half an hour of selector writes and reads; units hold far fewer (the simulator's ring
+// holds 100), so a larger count is taken as a damaged register.
 inline constexpr int MaxEventRecords = 1000;
+// The reader gives up after this many records in a row could not be read (a unit that never takes
+// the selector would otherwise cost about 9 s per record).
+inline constexpr int EventRecordFailuresInARow = 3;
 
 namespace detail {
 class MonitorEngine;
 }
 
 struct MonitorOptions {
-    RegisterTables* tables = nullptr; // nullptr: registerTables()
-    std::string resourcesFolder;      // empty: the resources folder beside the program
-    LocalClock clock;                 // empty: systemLocalClock
+    std::string resourcesFolder; // empty: the resources folder beside the program
+    LocalClock clock;            // empty: systemLocalClock
     std::chrono::milliseconds pollInterval{750};
-    // Builds the link facade; empty: Protocol(settings). Tests inject scripted transports here.
+    // The link's waits and where its diagnostic lines go.
+    LinkOptions link;
+    // Builds the link facade; empty: Protocol(settings, link). Tests inject scripted transports.
     std::function<std::unique_ptr<Protocol>(const ConnectionSettings&)> makeProtocol;
     int maxEventRecords = MaxEventRecords; // the event reader's bound
 };
 
-// One engine per connection. Threads and lifetime:
-// - The register tables are process-wide, so a new engine waits (without blocking its creator,
-//   and ending early when asked to stop) until every engine created before it has finished: its
-//   run has ended and its link facade is gone. Only then does it build its facade and identify.
-//   The window may therefore start a new connection while the old one still ends its last pass,
-//   and need never wait itself; an older engine that is never asked to stop keeps the new one
-//   waiting.
-// - The facade is shared: the GUI-thread operations hold it only while they use it, so it is never
-//   destroyed under them; once the engine has ended (or before its facade exists) they return
-//   false.
-// - Do not destroy an engine from inside one of its own calls or notifications (a nested event
-//   loop included): ask it to stop there and delete it later.
-// - Engine operations take lockRegisterValues() themselves: never call them while holding it.
+// One engine per connection, with its own register tables, values and link facade. Threads and
+// lifetime:
+// - A new engine waits (on its own thread, ending early when asked to stop) until every engine
+//   created before it has finished its run and closed its link, so two connections never hold
+//   the port at once; the window never waits for it.
+// - Requests run one at a time on the engine's thread, between poll passes, in the order
+//   submitted. A long request (an event read, a 61850 transfer) lets the passes that fall due
+//   run between its transfers, so the status stays live.
+// - requestStop ends the run after its current step; the link's retries stop after their current
+//   attempt. A request still queued then is reported as cancelled (its result's link status is
+//   Cancelled), never as done; one that was running reports what it got to (Aborted).
+// - Results and notifications are delivered through the dispatcher; they may arrive after
+//   requestStop, so the user must tell an ended connection's results from the current one's.
 class Monitor_Thread {
 public:
     static constexpr int ReadChunk = 50;
     static constexpr int RefusedReadChunk = 20;
     static constexpr int WriteChunk = 27;
 
-    // Starts the thread at once (contract). `settings` is copied: the window may refill its record
-    // for the next connection while this thread ends. The notifier and dispatcher must outlive
+    // Starts the thread at once. `settings` is copied. The notifier and dispatcher must outlive
     // the thread (the destructor joins it).
     Monitor_Thread(const ConnectionSettings& settings, MonitorNotifier& notifier, GuiDispatcher& dispatcher,
                    MonitorOptions options = {});
-    // Asks the thread to stop and waits for it (contract).
+    // Asks the thread to stop and waits for it.
     ~Monitor_Thread();
     Monitor_Thread(const Monitor_Thread&) = delete;
     Monitor_Thread& operator=(const Monitor_Thread&) = delete;
 
-    // Asks the thread to stop and returns at once (contract): the link's retries end after their
-    // current attempt, a pending hand-over is cancelled, the thread ends after its current step.
+    // Asks the thread to stop and returns at once.
     void requestStop();
     bool stopRequested() const;
-    // True once the run loop has ended and the facade is gone (contract).
+    // True once the run has ended and the link is closed.
     bool finished() const;
-    // Waits for the thread to end (contract; call requestStop first).
+    // True once finished and every result and notification posted to the dispatcher has run (or
+    // been dropped by it): the engine may then be deleted without losing a result. Calls still
+    // queued when the engine is deleted do nothing.
+    bool idle() const;
+    // Waits for the thread to end (call requestStop first).
     void join();
 
-    // ---- state read by the GUI (contract) ----
+    const ConnectionSettings& settings() const;
     bool identified() const;
     int32_t pollCount() const;
     int32_t firmwareVersion() const;
     int32_t chunkSize() const;
-
     // Blocks until the unit has been identified and its tables loaded (true), or identification
-    // failed, the engine was asked to stop or `timeout` passed (false).
+    // failed, the engine was asked to stop or `timeout` passed (false). For tools and tests; the
+    // window never calls it.
     bool waitForIdentification(std::chrono::milliseconds timeout = std::chrono::milliseconds::max()) const;
     // What identification read; nothing until the identification read succeeded.
     std::optional<UnitIdentification> identification() const;
     // Why the engine ended by itself, in words (identification failed, a notifier threw); empty
     // otherwise.
     std::string failure() const;
+    // The last completed pass, or nothing before the first.
+    PassSnapshotPtr lastPass() const;
 
-    // ---- engine operations (either thread) ----
-    bool readBlock(int start, int count);
-    std::string registerText(int reg, int type) const;
+    // ---- requests ----
+    // Queues `work` for the engine's thread. `done` gets its result through the dispatcher; a
+    // request that never ran gets a default Result whose `link` says Cancelled. `progress`
+    // (optional) gets the work's progress reports. Result must have a `LinkResult link` member.
+    template <class Result>
+    RequestId submit(std::string what, std::function<Result(UnitLink&)> work,
+                     std::function<void(Result)> done,
+                     std::function<void(const RequestProgress&)> progress = {});
+    // Asks a queued or running request to stop: a queued one is reported as cancelled, a running
+    // one sees UnitLink::cancelled() and stops before its next transfer.
+    void cancel(RequestId id);
+    // Requests queued and not yet finished (the running one included).
+    int pendingRequests() const;
 
-    // ---- GUI-thread operations (contract) ----
-    bool writeValue(int32_t value, int reg); // shows "Write Failed" on failure
-    bool writeRegisterBlock(const uint8_t* bytes, int count, int start);
-    bool writeRegister16(uint16_t value);
-    bool writeIpAddress(int reg, const std::string& text);
-    // One eventListUpdate per record, newest first (all records when asked, and on the first call
-    // of a connection), or one with "0" (no records) or "999" (count only). When the count itself
-    // cannot be read the answer is "999" with the count last known, and a request for all records
-    // stays for the next call. A record that could not be read shows "--".
-    void readEventRecords(bool requestAll);
-    bool register199Flag() const;
+    // The operations of the window's pages and the command-line tool, as requests.
+    // A value into `reg`: one register when its type is 1 or 16, else two (low word first).
+    RequestId writeValue(int32_t value, int reg, std::function<void(WriteResult)> done);
+    // `count` registers from `bytes` (high byte first), in requests of 27; every request is sent
+    // even after a failed one; the result is the first failure (or done).
+    RequestId writeRegisterBlock(std::vector<uint8_t> bytes, int count, int start,
+                                 std::function<void(WriteResult)> done);
+    RequestId writeRegister16(uint16_t value, std::function<void(WriteResult)> done);
+    // "nnn.nnn.nnn.nnn" into `reg` and `reg`+1; a text that is no address is refused unsent.
+    RequestId writeIpAddress(int reg, std::string text, std::function<void(WriteResult)> done);
+    RequestId setClock(std::function<void(UnitCommandResult)> done);
+    RequestId resetToDefaults(std::function<void(UnitCommandResult)> done);
+    RequestId writeMacAddress(int reg, std::array<uint8_t, 6> bytes,
+                              std::function<void(UnitCommandResult)> done);
+    RequestId clearEvents(std::function<void(UnitCommandResult)> done);
+    RequestId remoteCalibration(std::function<void(UnitCommandResult)> done);
+    RequestId dumpDiagnostics(std::function<void(UnitCommandResult)> done);
+    // The event reader: all records newest first when asked (and on the first call of a
+    // connection), else the count only. `record` (optional) gets each record as it is read.
+    RequestId readEventRecords(bool requestAll, std::function<void(EventReadResult)> done,
+                               std::function<void(const EventRecord&, const RequestProgress&)> record = {});
 
-    // setClock and writeMacAddress return whether their register writes succeeded (their command
-    // follows only then); the other commands return whether the unit acknowledged them.
-    bool setClock();
-    bool resetToDefaults();
-    bool writeMacAddress(int reg, const std::array<uint8_t, 6>& bytes);
-    bool clearEvents();
-    bool remoteCalibration();
-    bool dumpDiagnostics();
-
-    // Whether the unit acknowledged the last unit command sent. Commands are fire and forget
-    // (setClock and writeMacAddress report their register writes); over the serial link a command
-    // whose answer got lost may still have been executed.
-    bool lastCommandAcknowledged() const;
-
-    // ---- event reader state (contract) ----
-    uint16_t eventCount() const;
+    // Hands a call to the user through the dispatcher, counted until it has run (see idle()).
+    using Deliver = std::function<void(std::function<void()>)>;
 
 private:
-    // Shared with the polling thread and with GUI calls in progress, so that neither outlives
-    // what it uses.
+    struct Job {
+        std::string what;
+        std::function<void(UnitLink&, const Deliver&)> run;
+        std::function<void(const Deliver&)> cancelled;
+        std::function<void(const RequestProgress&)> progress;
+    };
+    RequestId enqueue(Job job);
+
+    // Shared with the engine's thread, so that neither outlives what it uses.
     std::shared_ptr<detail::MonitorEngine> engine_;
     std::jthread thread_;
 };
 
-// The register values are written by the polling thread during a pass and read by the GUI.
-// During a hand-over the polling thread waits, so the GUI reads a complete pass without locking;
-// GUI code that reads RegisterValues at any other time holds this lock (contract). The same lock
-// covers the register cache (block reads of both threads store into it) and the moment a newly
-// loaded register file replaces the tables.
-std::unique_lock<std::mutex> lockRegisterValues();
+template <class Result>
+RequestId Monitor_Thread::submit(std::string what, std::function<Result(UnitLink&)> work,
+                                 std::function<void(Result)> done,
+                                 std::function<void(const RequestProgress&)> progress) {
+    Job job;
+    job.what = std::move(what);
+    job.run = [work = std::move(work), done](UnitLink& link, const Deliver& deliver) {
+        Result result{};
+        try {
+            result = work(link);
+        } catch (const std::exception& e) {
+            // A fault in the work (a model accessor's error) ends the request with its words.
+            result = Result{};
+            result.link = LinkResult::failure(LinkStatus::Refused, e.what());
+        }
+        if (done) deliver([done, result = std::move(result)]() mutable { done(std::move(result)); });
+    };
+    job.cancelled = [done](const Deliver& deliver) {
+        if (!done) return;
+        deliver([done] {
+            Result result{};
+            result.link = LinkResult::failure(LinkStatus::Cancelled);
+            done(std::move(result));
+        });
+    };
+    job.progress = std::move(progress);
+    return enqueue(std::move(job));
+}
 
 } // namespace kt

@@ -1,5 +1,7 @@
 #include "monitor/register_tables.h"
 
+#include "monitor/device_rules.h"
+
 #include <algorithm>
 #include <filesystem>
 #include <limits>
@@ -236,9 +238,7 @@ std::string registerText(int reg, int type) {
 
 std::string_view registerFileSuffix(std::string_view modelType) {
     auto n = parseDatasetInteger(modelType);
-    if (n && *n == 2) return "AU";
-    if (n && *n == 3) return "HV";
-    return "";
+    return n ? registerFileSuffixFor(*n) : "";
 }
 
 std::string registerFilePath(const std::string& folder, std::string_view suffix, int version) {

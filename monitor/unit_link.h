@@ -66,15 +66,16 @@ struct RequestProgress {
 
 // Result of a register write request.
 struct WriteResult {
-    LinkResult link;
+    // Cancelled until the request has run, so a result nobody filled in never reads as done.
+    LinkResult link = LinkResult::failure(LinkStatus::Cancelled);
     int first = 0; // first register written
     int count = 0; // registers written
 };
 
 // Result of a unit command. Commands with register writes before them (clock, MAC address) send
 // the command only after those succeeded: `link` is then the first failure, or the command's.
-struct CommandResult {
-    LinkResult link;
+struct UnitCommandResult {
+    LinkResult link = LinkResult::failure(LinkStatus::Cancelled);
     int command = 0;
     // The register writes went through (always true for a bare command).
     bool registersWritten = false;

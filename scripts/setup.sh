@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
     build-essential cmake ninja-build pkg-config git
     clang-14 libclang-rt-14-dev
-    qt6-base-dev libgl-dev fonts-dejavu-core
+    qt6-base-dev qt6-charts-dev libqt6opengl6-dev libgl-dev fonts-dejavu-core
     libpugixml-dev libmodbus-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     libxml2-utils socat mbpoll python3-pymodbus python3-serial python3-serial-asyncio

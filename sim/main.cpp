@@ -1,6 +1,9 @@
-// kt740sim: a simulated KT-740 relay on Modbus TCP and on a pseudo-terminal with Modbus RTU.
+// kt740sim: a simulated KT-740 relay on Modbus TCP and on a pseudo-terminal with Modbus RTU, and an
+// older unit pushing status frames on a pseudo-terminal of its own.
 
 #include "sim/fault_plan.h"
+#include "sim/legacy_endpoint.h"
+#include "sim/legacy_unit.h"
 #include "sim/modbus_service.h"
 #include "sim/options.h"
 #include "sim/register_profile.h"
@@ -78,6 +81,8 @@ int run(const kt::sim::Options& options) {
 
     std::unique_ptr<TcpEndpoint> tcp;
     std::unique_ptr<RtuEndpoint> rtu;
+    std::unique_ptr<LegacyUnit> legacyUnit;
+    std::unique_ptr<LegacyEndpoint> legacy;
     std::string error;
     if (options.tcp) {
         tcp = std::make_unique<TcpEndpoint>(service, faults);
@@ -87,6 +92,12 @@ int run(const kt::sim::Options& options) {
         rtu = std::make_unique<RtuEndpoint>(service, faults, options.paceBaud);
         if (!rtu->open(&error)) return fail(error);
     }
+    if (options.legacy) {
+        legacyUnit = std::make_unique<LegacyUnit>(options.legacyUnit, options.identity, options.unit);
+        legacy = std::make_unique<LegacyEndpoint>(*legacyUnit, options.legacyUnit, options.faults.silent,
+                                                  log.get());
+        if (!legacy->open(&error)) return fail(error);
+    }
     if (tcp) {
         tcp->start();
         std::printf("listening tcp %s\n", tcp->address().c_str());
@@ -95,11 +106,23 @@ int run(const kt::sim::Options& options) {
         rtu->start();
         std::printf("listening rtu %s\n", rtu->device().c_str());
     }
+    if (legacy) {
+        legacy->start();
+        std::printf("listening legacy %s\n", legacy->device().c_str());
+    }
     std::fflush(stdout);
     unit.start();
 
     int signal = 0;
-    while (sigwait(&signals, &signal) == 0 && signal == SIGUSR1) unit.trip();
+    while (sigwait(&signals, &signal) == 0 && signal == SIGUSR1) {
+        unit.trip();
+        if (legacyUnit) {
+            legacyUnit->trip(std::chrono::steady_clock::now());
+            std::fprintf(stderr, "kt740sim: legacy ground-fault trip (%zu records)\n",
+                         legacyUnit->eventCount());
+        }
+    }
+    if (legacy) legacy->stop();
     if (rtu) rtu->stop();
     if (tcp) tcp->stop();
     unit.stop();

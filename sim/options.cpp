@@ -9,6 +9,7 @@ namespace kt::sim {
 namespace {
 
 constexpr size_t RegisterCount = 1000;
+constexpr long long LegacyFrameBytes = 24;
 
 long long parseNumber(std::string_view text, long long min, long long max, std::string_view what) {
     std::string_view digits = text;
@@ -77,14 +78,61 @@ Preset parsePreset(std::string_view text) {
     return preset;
 }
 
+FramePreset parseFramePreset(std::string_view text) {
+    auto equals = text.find('=');
+    if (equals == std::string_view::npos || equals + 1 >= text.size())
+        throw UsageError("--frame-set needs BYTE=V1,V2,... (for example 19=4), not \"" + std::string(text) +
+                         "\"");
+    FramePreset preset;
+    preset.start = static_cast<uint8_t>(
+        parseNumber(text.substr(0, equals), 0, LegacyFrameBytes - 1, "the --frame-set byte"));
+    std::string_view list = text.substr(equals + 1);
+    while (true) {
+        auto comma = list.find(',');
+        preset.values.push_back(
+            static_cast<uint8_t>(parseNumber(list.substr(0, comma), 0, 255, "a --frame-set value")));
+        if (comma == std::string_view::npos) break;
+        list.remove_prefix(comma + 1);
+    }
+    if (preset.start + preset.values.size() > LegacyFrameBytes)
+        throw UsageError("--frame-set " + std::string(text) + " runs past byte " +
+                         std::to_string(LegacyFrameBytes - 1));
+    return preset;
+}
+
+std::array<uint8_t, 3> parseSwitches(std::string_view text) {
+    std::array<uint8_t, 3> positions{};
+    std::string_view list = text;
+    for (size_t i = 0; i < positions.size(); ++i) {
+        auto comma = list.find(',');
+        if ((comma == std::string_view::npos) != (i + 1 == positions.size()))
+            throw UsageError("--switches needs three positions TIME,LEVEL,PULSE (for example 3,4,2), not \"" +
+                             std::string(text) + "\"");
+        positions[i] =
+            static_cast<uint8_t>(parseNumber(list.substr(0, comma), 0, 255, "a --switches position"));
+        if (comma != std::string_view::npos) list.remove_prefix(comma + 1);
+    }
+    return positions;
+}
+
 constexpr std::string_view ValuedOptions[] = {
     "--tcp",      "--model-code", "--firmware",  "--model-type", "--comm-option",     "--serial",
     "--set",      "--log",        "--pace",      "--max-read",   "--exception-every", "--bad-crc-every",
     "--delay-ms", "--drop-after", "--resources", "--events",     "--newest",          "--trip-every",
     "--sd-card",
 };
-constexpr std::string_view FlagOptions[] = {"--rtu", "--silent", "--help", "--unverified",
-                                            "--exit-with-parent"};
+// The legacy unit's options that take a value.
+constexpr std::string_view LegacyValuedOptions[] = {"--legacy-version", "--switches",    "--frame-ms",
+                                                    "--frame-set",      "--noise-every", "--partial-every",
+                                                    "--silence-after"};
+constexpr std::string_view FlagOptions[] = {
+    "--rtu", "--silent", "--help", "--unverified", "--exit-with-parent", "--legacy", "--sibling"};
+// Options that may be given more than once.
+constexpr std::string_view RepeatableOptions[] = {"--set", "--frame-set"};
+// Options of the legacy unit only.
+constexpr std::string_view LegacyOnlyOptions[] = {"--legacy-version", "--sibling",      "--switches",
+                                                  "--frame-ms",       "--frame-set",    "--noise-every",
+                                                  "--partial-every",  "--silence-after"};
 
 constexpr long long EventCapacity = 100; // the unit's event ring (EventRing::Capacity)
 
@@ -108,7 +156,7 @@ Options parseOptions(std::span<const std::string> args) {
         }
         if (isOneOf(name, FlagOptions)) {
             if (value) throw UsageError("option " + name + " takes no value");
-        } else if (isOneOf(name, ValuedOptions)) {
+        } else if (isOneOf(name, ValuedOptions) || isOneOf(name, LegacyValuedOptions)) {
             if (!value) {
                 if (i + 1 >= args.size()) throw UsageError("option " + name + " needs a value");
                 value = args[++i];
@@ -116,7 +164,7 @@ Options parseOptions(std::span<const std::string> args) {
         } else {
             throw UsageError("unknown option " + name);
         }
-        if (name != "--set") {
+        if (!isOneOf(name, RepeatableOptions)) {
             if (std::find(seen.begin(), seen.end(), name) != seen.end())
                 throw UsageError("option " + name + " is given more than once");
             seen.push_back(name);
@@ -132,6 +180,24 @@ Options parseOptions(std::span<const std::string> args) {
             o.help = true;
         else if (name == "--rtu")
             o.rtu = true;
+        else if (name == "--legacy")
+            o.legacy = true;
+        else if (name == "--sibling")
+            o.legacyUnit.sibling = true;
+        else if (name == "--legacy-version")
+            o.legacyUnit.version = static_cast<uint8_t>(count(0, 31));
+        else if (name == "--switches")
+            o.legacyUnit.switches = parseSwitches(*value);
+        else if (name == "--frame-ms")
+            o.legacyUnit.frameMs = count(10, 10000);
+        else if (name == "--frame-set")
+            o.legacyUnit.presets.push_back(parseFramePreset(*value));
+        else if (name == "--noise-every")
+            o.legacyUnit.noiseEvery = count(1, 1000000);
+        else if (name == "--partial-every")
+            o.legacyUnit.partialEvery = count(1, 1000000);
+        else if (name == "--silence-after")
+            o.legacyUnit.silenceAfter = count(1, 1000000);
         else if (name == "--exit-with-parent")
             o.exitWithParent = true;
         else if (name == "--silent")
@@ -190,8 +256,14 @@ Options parseOptions(std::span<const std::string> args) {
     } else if (o.unit.eventCount > 0) {
         o.unit.newestEvent = static_cast<uint16_t>(o.unit.eventCount - 1); // filled from record 0 on
     }
-    if (!o.help && !o.tcp && !o.rtu)
-        throw UsageError("nothing to serve: give --tcp HOST:PORT, --rtu or both");
+    if (!o.help && !o.tcp && !o.rtu && !o.legacy)
+        throw UsageError("nothing to serve: give --tcp HOST:PORT, --rtu, --legacy or several");
+    if (!o.legacy)
+        for (std::string_view name : LegacyOnlyOptions)
+            if (std::find(seen.begin(), seen.end(), name) != seen.end() ||
+                (name == "--frame-set" && !o.legacyUnit.presets.empty()))
+                throw UsageError("option " + std::string(name) +
+                                 " describes the legacy unit: give --legacy too");
     return o;
 }
 
@@ -204,6 +276,12 @@ std::vector<std::string> optionWarnings(const Options& o) {
     }
     if (!o.tcp && o.faults.dropAfter)
         warnings.push_back("--drop-after applies to the TCP endpoint only (--tcp)");
+    if (o.legacy && !o.tcp && !o.rtu) {
+        if (o.faults.maxRead) warnings.push_back("--max-read applies to the Modbus endpoints only");
+        if (o.faults.exceptionEvery)
+            warnings.push_back("--exception-every applies to the Modbus endpoints only");
+        if (o.faults.delayMs) warnings.push_back("--delay-ms applies to the Modbus endpoints only");
+    }
     return warnings;
 }
 
@@ -233,7 +311,11 @@ Endpoints (at least one):
                          command n); port 0 picks a free port
   --rtu                  Modbus RTU at unit id 254 on a pseudo-terminal (functions 3,
                          16, 5; coil n ON runs command n)
-  Each prints "listening tcp HOST:PORT" or "listening rtu DEVICE" when ready.
+  --legacy               an older unit on a pseudo-terminal at 38400 baud: pushes
+                         24-byte status frames, answers "d" with its 50-byte event
+                         block and clears its records on "c"
+  Each prints "listening tcp HOST:PORT", "listening rtu DEVICE" or
+  "listening legacy DEVICE" when ready.
 
 Identification (registers 0..5):
   --model-code N         register 0 (default 740)
@@ -253,6 +335,18 @@ The unit (its register map comes from the register file the program would load f
   --trip-every SECONDS   a ground-fault trip every SECONDS (SIGUSR1: one trip now)
   --unverified           register 199 (essential settings verified) starts at 0
   --sd-card DIR          command 18 writes its diagnostics file into DIR
+
+The legacy unit (--legacy; model from --model-type, records from --events):
+  --legacy-version N     firmware version in the identification byte, 0..31
+                         (default 10)
+  --sibling              a QM-5740 (bit 5 of the identification byte)
+  --switches T,L,P       GF trip time, GF trip level and pulse period switch
+                         positions (default 3,4,2; above 10 reads as "Error")
+  --frame-ms MS          a frame every MS milliseconds (default 100)
+  --frame-set BYTE=V1,V2,...  hold frame bytes from BYTE (repeatable)
+  --noise-every K        a noise byte before every K-th frame
+  --partial-every K      every K-th frame cut short after 12 bytes
+  --silence-after N      no frames after the N-th
 
 Recording and timing:
   --log FILE             one line per request received (the file is truncated)

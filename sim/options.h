@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -49,6 +50,25 @@ struct UnitOptions {
     std::string sdCardFolder{}; // empty: diagnostics files are not written anywhere
 };
 
+// --frame-set BYTE=V1,V2,...: consecutive bytes of every legacy frame, held as given.
+struct FramePreset {
+    uint8_t start = 0;
+    std::vector<uint8_t> values;
+};
+
+// An older unit that pushes 24-byte status frames at 38400 baud (--legacy).
+struct LegacyOptions {
+    uint8_t version = 10;                     // bits 0-4 of the identification byte
+    bool sibling = false;                     // a QM-5740 (bit 5)
+    std::array<uint8_t, 3> switches{3, 4, 2}; // GF trip time, GF trip level, pulse period positions
+    uint32_t frameMs = 100;                   // a frame every this many milliseconds
+    std::vector<FramePreset> presets;         // applied last, in order
+    // Faults (every K-th frame counts from 1; zero is off).
+    uint32_t noiseEvery = 0;   // a noise byte just before the frame
+    uint32_t partialEvery = 0; // only the first half of the frame
+    uint32_t silenceAfter = 0; // no frames after the N-th (requests are still answered)
+};
+
 struct TcpAddress {
     std::string host; // without brackets for IPv6
     uint16_t port = 0;
@@ -58,6 +78,8 @@ struct Options {
     bool help = false;
     std::optional<TcpAddress> tcp;
     bool rtu = false;
+    bool legacy = false; // a legacy unit on its own pseudo-terminal
+    LegacyOptions legacyUnit;
     Identity identity;
     std::vector<Preset> presets; // applied after the identification, in order
     std::string logPath;         // empty: no request log

@@ -1,5 +1,6 @@
 #include "ui/ct_voltage.h"
 
+#include "monitor/number_text.h"
 #include "prefs/preferences.h"
 
 #include <array>
@@ -27,16 +28,6 @@ constexpr std::array<SeriesCaption, 4> SeriesCaptions{{
 
 constexpr std::array<std::string_view, 6> PanelNames{"unit_P",          "voltage_P",      "zsct_P",
                                                      "ef_connection_P", "ct_secondary_P", "ct_primary_P"};
-
-std::string formatFixed(double value, int decimals) {
-    std::array<char, 400> buf{};
-    auto [end, ec] =
-        std::to_chars(buf.data(), buf.data() + buf.size(), value, std::chars_format::fixed, decimals);
-    if (ec != std::errc()) return "--"; // only for values far beyond anything a relay reports
-    std::string text(buf.data(), end);
-    if (text == "-0.00" || text == "-0") text.erase(0, 1);
-    return text;
-}
 
 void computeAmpsVolts(CtVoltageSelection& sel, double currentPercent, double voltagePercent) {
     auto level = voltageLevel(sel.model_type, sel.voltage);
@@ -107,14 +98,7 @@ double otherCtRatio(int32_t ef_connection, int32_t ct_secondary) {
 }
 
 std::string_view modelName(int32_t model_type, bool siblingModel) {
-    switch (model_type) {
-    case ModelKt740HV:
-        return "KT-740HV";
-    case ModelKt740AU:
-        return "KT-740AU";
-    default:
-        return siblingModel && model_type == ModelKt740 ? "QM-5740" : "KT-740";
-    }
+    return unitName(model_type, siblingModel);
 }
 
 std::string_view ctSeriesCaption(int32_t ct_series, bool siblingModel) {

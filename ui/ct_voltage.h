@@ -1,5 +1,8 @@
 #pragma once
 
+#include "monitor/device_rules.h"
+
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -9,10 +12,6 @@
 namespace kt {
 
 struct ProgramPreferences;
-
-inline constexpr int32_t ModelKt740 = 0;
-inline constexpr int32_t ModelKt740HV = 1;
-inline constexpr int32_t ModelKt740AU = 2;
 
 inline constexpr int32_t CtSeriesZsct = 0;  // "ZSCT" / "NRX-3000 series"
 inline constexpr int32_t CtSeriesTr50 = 1;  // "KT-TR50 / VQ50" / "NRX-5000 series"
@@ -88,6 +87,13 @@ class SelectionPanels {
 public:
     virtual ~SelectionPanels() = default;
     virtual void setPanelText(SelectionPanel panel, std::string_view text) = 0;
+};
+
+// The panel texts as plain values, for the status views that hand them to the window.
+struct SelectionPanelTexts : SelectionPanels {
+    std::array<std::string, 6> text{};
+    void setPanelText(SelectionPanel panel, std::string_view t) override { text[size_t(panel)] = t; }
+    const std::string& of(SelectionPanel panel) const { return text[size_t(panel)]; }
 };
 
 // Rewrites the panels from the selection; drops a CT series the model cannot have.

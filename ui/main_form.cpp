@@ -1,7 +1,6 @@
 #include "ui/main_form.h"
 
 #include "iec61850/icd_parser.h"
-#include "link/gui_pump.h"
 #include "link/platform/serial_port.h"
 #include "prefs/qsettings_store.h"
 #include "ui/about_box.h"
@@ -24,6 +23,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QPointer>
 #include <QPushButton>
 #include <QScreen>
 #include <QTabWidget>
@@ -133,23 +133,17 @@ QString portNameOfItem(const QString& item) {
 // ---- hand-over from the engine ----
 
 // One per connection: forwards the engine's notifications while its connection is the current
-// one and drops them afterwards, so a thread that is still ending cannot touch the display of
-// the next connection.
+// one and drops them afterwards, so a connection that is still ending cannot touch the display of
+// the next one.
 class TMainForm::ConnectionNotifier : public MonitorNotifier {
 public:
     ConnectionNotifier(TMainForm& window, uint64_t generation) : window_(window), generation_(generation) {}
 
-    void statusRefresh(int lastGroupIndex) override {
-        if (window_.isCurrent(generation_)) window_.UpdateUnitStatus(lastGroupIndex);
+    void passCompleted(PassSnapshotPtr pass) override {
+        if (window_.isCurrent(generation_)) window_.UpdateUnitStatus(std::move(pass));
     }
-    void networkInputStatus(int32_t flags, const std::array<int32_t, NetworkInputCount>& status) override {
-        if (window_.isCurrent(generation_)) window_.updateNetworkInputs(flags, status);
-    }
-    void startFallbackTimer() override {
+    void identificationFailed(const std::string&) override {
         if (window_.isCurrent(generation_)) window_.startFallbackTimer();
-    }
-    void eventListUpdate(uint16_t eventCount, const std::array<std::string, EventTextCount>& texts) override {
-        if (window_.isCurrent(generation_)) window_.updateEventList(eventCount, texts);
     }
     void showMessage(const std::string& text, const std::string& title) override {
         window_.engineMessage(generation_, text, title);
@@ -158,20 +152,6 @@ public:
 private:
     TMainForm& window_;
     const uint64_t generation_;
-};
-
-// Counts GUI-thread calls into a monitor thread object, so that an object whose thread has
-// ended is not deleted under a call that is still waiting for the link (the link runs the event
-// loop while it waits).
-class TMainForm::EngineCall {
-public:
-    explicit EngineCall(TMainForm& w) : w_(w) { ++w_.engineCallDepth_; }
-    ~EngineCall() { --w_.engineCallDepth_; }
-    EngineCall(const EngineCall&) = delete;
-    EngineCall& operator=(const EngineCall&) = delete;
-
-private:
-    TMainForm& w_;
 };
 
 void TMainForm::engineMessage(uint64_t generation, const std::string& text, const std::string& title) {
@@ -215,14 +195,10 @@ TMainForm::TMainForm(MainFormOptions options)
     reapTimer_->setInterval(100);
     connect(reapTimer_, &QTimer::timeout, this, &TMainForm::reapRetiredThreads);
 
-    // A command that waits for the link keeps the window alive.
-    installGuiPump([] { QCoreApplication::processEvents(); });
-
     startUp(options.connectLink);
 }
 
 TMainForm::~TMainForm() {
-    removeGuiPump();
     status_Timer->stop();
     TerminateTimer->stop();
     retireMonitor();
@@ -745,8 +721,7 @@ void TMainForm::retireMonitor() {
 }
 
 void TMainForm::reapRetiredThreads() {
-    if (engineCallDepth_ > 0) return; // a command may still be using one of them
-    std::erase_if(retired_, [](const Connection& c) { return c.thread->finished(); });
+    std::erase_if(retired_, [](const Connection& c) { return c.thread->idle(); });
     if (retired_.empty()) reapTimer_->stop();
 }
 
@@ -765,6 +740,7 @@ void TMainForm::disconnect() {
     for (StatusPanel* p : {version_P, trip_P, diagnostic_P, datalog_P}) p->setText("");
     refreshCount_ = 0;
     packetCount_ = 0;
+    lastPass_.reset();
 
     if (ComPort1->isOpen()) ComPort1->close();
     retireMonitor();
@@ -859,25 +835,27 @@ void TMainForm::setMenuShown(QMenu* menu, bool shown) {
     menu->menuAction()->setVisible(shown);
 }
 
-void TMainForm::UpdateUnitStatus(int lastGroupIndex) {
-    (void)lastGroupIndex; // the status and configuration grids build from it
+void TMainForm::UpdateUnitStatus(PassSnapshotPtr pass) {
+    if (!pass) return;
+    lastPass_ = std::move(pass);
     passSinceLastTick_ = true;
     setNetStatus(OnlineText, Lime);
     ++refreshCount_;
     ++packetCount_;
     if (refreshCount_ == 1) setStatusPanelsEnabled(true);
 
-    if (Monitor_Thread* m = monitorThread()) {
-        const int v = m->firmwareVersion() & 0x7FFF;
+    {
+        const int v = lastPass_->firmwareVersion() & 0x7FFF;
         mnuRemoteCal->setVisible(v >= 230);
         DumpDiagnosticsFiletoSDCard1->setVisible(v >= 270);
         extendedStatusBits_ = v >= 270;
-        const bool configured = m->register199Flag();
+        const bool configured = lastPass_->register199Flag();
         if (configured != unitConfigured_) {
             packetCount_ = 1; // the pages follow the unit into or out of the essential settings
             unitConfigured_ = configured;
         }
     }
+    if (lastPass_->networkInputs) updateNetworkInputs(*lastPass_->networkInputs);
     if (packetCount_ == 1) layoutPages();
 
     labelPass();
@@ -907,9 +885,8 @@ void TMainForm::layoutPages() {
 }
 
 void TMainForm::labelPass() {
-    RegisterTables& tables = monitorOptions_.tables ? *monitorOptions_.tables : registerTables();
     for (int reg = 0; reg <= LabelPassLastRegister && reg < RegisterTableSize; ++reg) {
-        RegisterValue& entry = tables.RegisterValues[reg];
+        const RegisterValue& entry = lastPass_->values[reg];
         if (entry.label.empty()) continue;
         auto rule = ruleFor(entry.label);
         if (!rule) continue;
@@ -945,13 +922,9 @@ void TMainForm::labelPass() {
             // The sensing resistor decides the voltage multiplier; its value reads as the
             // resistor's rating from here on.
             const bool hv = selection_.model_type == ModelKt740HV;
-            if (value == "1" || value == "0") {
-                const bool set = value == "1";
-                selection_.voltageMultiplier = voltageMultiplierFor(selection_.model_type, set);
-                entry.value = set ? (hv ? "200" : "20") : "100";
-            } else {
-                entry.value = "--";
-            }
+            (void)hv;
+            if (value == "1" || value == "0")
+                selection_.voltageMultiplier = voltageMultiplierFor(selection_.model_type, value == "1");
             break;
         }
         case LabelRule::CtNominal:
@@ -988,31 +961,54 @@ void TMainForm::clearEditorTabs() {
     // The IEC 61850 page has no editor fields yet; the template itself is kept.
 }
 
-void TMainForm::updateNetworkInputs(int32_t flags, const std::array<int32_t, NetworkInputCount>& status) {
-    networkInputFlags_ = flags;
-    networkInputStatus_ = status;
-}
-
-void TMainForm::updateEventList(uint16_t eventCount, const std::array<std::string, EventTextCount>& texts) {
-    eventCount_ = eventCount;
-    eventTexts_ = texts;
+void TMainForm::updateNetworkInputs(const NetworkInputs& inputs) {
+    networkInputs_ = inputs;
 }
 
 // ---- menu commands ----
 
 Monitor_Thread* TMainForm::commandMonitor() {
     Monitor_Thread* m = monitorThread();
-    if (m && !legacyUnit_ && m->identified() && !m->finished()) return m;
+    if (m && !legacyUnit_ && m->identified() && !m->stopRequested()) return m;
     kt::showMessage("This command needs a unit connected over Modbus. Connect the unit and try again.",
                     "Command Not Sent", MessageOk, this);
     return nullptr;
 }
 
+QString TMainForm::describeFailure(const LinkResult& result, const TransferWhat& what) const {
+    return QString::fromStdString(
+        describeLinkResult(result, settings_.slaveAddress, linkName(settings_), what));
+}
+
+std::function<void(UnitCommandResult)> TMainForm::commandDone(const QString& what, bool sayDone) {
+    const uint64_t generation = generation_;
+    QPointer<TMainForm> self(this);
+    return [self, generation, what, sayDone](UnitCommandResult r) {
+        // A result of a connection that has ended says nothing to the next one.
+        if (!self || !self->isCurrent(generation)) return;
+        if (r.acknowledged) {
+            if (sayDone) kt::showMessage("Done", "Finished Command", MessageOk, self);
+            return;
+        }
+        const TransferWhat transfer = r.registersWritten ? TransferWhat{TransferWhat::Command, r.command, 1}
+                                                         : TransferWhat{TransferWhat::Write, 0, 0};
+        QString detail = self->describeFailure(r.link, transfer);
+        if (r.link.sent && r.registersWritten && r.link.status != LinkStatus::Exception)
+            detail += ". The command was sent once; the unit may still have carried it out.";
+        kt::showMessage(what + " failed:\n" + detail, "Command Failed", MessageOk, self);
+    };
+}
+
 bool TMainForm::writeToUnit(int32_t value, int reg) {
     Monitor_Thread* m = monitorThread();
     if (!m || legacyUnit_ || !m->identified()) return false; // offline: the selection stays local
-    EngineCall call(*this);
-    return m->writeValue(value, reg);
+    const uint64_t generation = generation_;
+    QPointer<TMainForm> self(this);
+    m->writeValue(value, reg, [self, generation](WriteResult r) {
+        if (!self || !self->isCurrent(generation) || r.link.ok()) return;
+        kt::showMessage("Write Failed", "Write Failed", MessageOk, self);
+    });
+    return true;
 }
 
 void TMainForm::ZSCTRating1Click() {
@@ -1041,34 +1037,21 @@ void TMainForm::mnuSetDateClick() {
                         MessageYesNo, this) != MessageResult::Yes)
         return;
     // The link may have gone while the question was open.
-    Monitor_Thread* m = commandMonitor();
-    if (!m) return;
-    EngineCall call(*this);
-    (void)m->setClock(); // the unit's clock shows the result; nothing is reported
+    if (Monitor_Thread* m = commandMonitor()) m->setClock(commandDone("Set Date/Time", false));
 }
 
 void TMainForm::ResettoDefaults1Click() {
-    Monitor_Thread* m = commandMonitor();
-    if (!m) return;
-    {
-        EngineCall call(*this);
-        (void)m->resetToDefaults(); // a command is fire and forget
-    }
-    kt::showMessage("Done", "Finished Command", MessageOk, this);
+    // "Done" only once the unit has acknowledged the command.
+    if (Monitor_Thread* m = commandMonitor()) m->resetToDefaults(commandDone("Reset to Defaults", true));
 }
 
 void TMainForm::mnuRemoteCalClick() {
-    if (Monitor_Thread* m = commandMonitor()) {
-        EngineCall call(*this);
-        (void)m->remoteCalibration(); // a command is fire and forget
-    }
+    if (Monitor_Thread* m = commandMonitor()) m->remoteCalibration(commandDone("Remote Calibration", false));
 }
 
 void TMainForm::DumpDiagnosticsFiletoSDCard1Click() {
-    if (Monitor_Thread* m = commandMonitor()) {
-        EngineCall call(*this);
-        (void)m->dumpDiagnostics(); // a command is fire and forget
-    }
+    if (Monitor_Thread* m = commandMonitor())
+        m->dumpDiagnostics(commandDone("Dump Diagnostics File to SDCard", false));
 }
 
 void TMainForm::ProgramSettings1Click() {

@@ -100,7 +100,7 @@ public:
 
     // ---- status views ----
     // The refresh after every poll pass of a register-file unit.
-    void UpdateUnitStatus(int lastGroupIndex);
+    void UpdateUnitStatus(PassSnapshotPtr pass);
     // "-----" into every value display; the status bar's unit texts go blank.
     void ClearStatusDisplay();
     // Empties the IEC 61850 editor tabs.
@@ -108,9 +108,7 @@ public:
     // Captions and visibility by model; ends with the selection panels.
     void ApplyModelCaptions();
     // Live GOOSE network-input status (61850 units), kept for the IEC 61850 page.
-    void updateNetworkInputs(int32_t flags, const std::array<int32_t, NetworkInputCount>& status);
-    // A record or status from the event reader, kept for the event records page.
-    void updateEventList(uint16_t eventCount, const std::array<std::string, EventTextCount>& texts);
+    void updateNetworkInputs(const NetworkInputs& inputs);
 
     // ---- state ----
     bool linkActive() const { return linkActive_; }
@@ -130,10 +128,9 @@ public:
     // The IEC 61850 model: the first device template, or what the IEC 61850 page loaded.
     TICDParser* currentParser() const { return parser_.get(); }
     const std::string& serialNumberText() const { return serialNumberText_; }
-    int32_t networkInputFlags() const { return networkInputFlags_; }
-    const std::array<int32_t, NetworkInputCount>& networkInputStatus() const { return networkInputStatus_; }
-    uint16_t eventCount() const { return eventCount_; }
-    const std::array<std::string, EventTextCount>& eventTexts() const { return eventTexts_; }
+    const NetworkInputs& networkInputs() const { return networkInputs_; }
+    // The last pass shown (none before the first of a connection).
+    const PassSnapshotPtr& lastPass() const { return lastPass_; }
     QColor windowColour() const { return windowColour_; }
 
 protected:
@@ -146,7 +143,6 @@ private:
         std::unique_ptr<ConnectionNotifier> notifier;
         std::unique_ptr<Monitor_Thread> thread;
     };
-    class EngineCall;
 
     void buildMenus();
     void buildPages();
@@ -177,6 +173,10 @@ private:
     // The running Modbus monitor a command can use, or none (with the refusal shown).
     Monitor_Thread* commandMonitor();
     bool writeToUnit(int32_t value, int reg);
+    // The handler of a unit command's result: "Done" (when asked) only on an acknowledgement,
+    // the reason otherwise.
+    std::function<void(UnitCommandResult)> commandDone(const QString& what, bool sayDone);
+    QString describeFailure(const LinkResult& result, const TransferWhat& what) const;
     void engineMessage(uint64_t generation, const std::string& text, const std::string& title);
     bool isCurrent(uint64_t generation) const { return generation == generation_; }
 
@@ -260,7 +260,6 @@ private:
     std::vector<Connection> retired_;
     // Connections are numbered; a notification from an earlier one is dropped.
     uint64_t generation_ = 0;
-    int engineCallDepth_ = 0;
 
     bool linkActive_ = false;
     bool legacyUnit_ = false;
@@ -279,10 +278,8 @@ private:
     int ngrCurrentPercent_ = 0;
     int ngrVoltagePercent_ = 0;
     std::string serialNumberText_;
-    int32_t networkInputFlags_ = 0;
-    std::array<int32_t, NetworkInputCount> networkInputStatus_{};
-    uint16_t eventCount_ = 0;
-    std::array<std::string, EventTextCount> eventTexts_;
+    NetworkInputs networkInputs_;
+    PassSnapshotPtr lastPass_;
 };
 
 } // namespace kt

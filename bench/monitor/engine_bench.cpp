@@ -1,5 +1,5 @@
 // The monitor engine against kt740sim over TCP loopback: the CPU one poll pass of 250 registers
-// costs (five requests, the conversion of every register, the hand-over), and the engine's
+// costs (five requests, the conversion of every register, the snapshot handed over), and the engine's
 // steady CPU load while it polls every 750 ms as the program does.
 //
 //   bench_monitor_engine --benchmark_filter=PollPass
@@ -49,14 +49,12 @@ struct PassCounter : MonitorNotifier {
     std::mutex mutex;
     std::condition_variable changed;
     long passes = 0;
-    void statusRefresh(int) override {
+    void passCompleted(PassSnapshotPtr) override {
         std::lock_guard g(mutex);
         ++passes;
         changed.notify_all();
     }
-    void networkInputStatus(int32_t, const std::array<int32_t, NetworkInputCount>&) override {}
-    void startFallbackTimer() override {}
-    void eventListUpdate(uint16_t, const std::array<std::string, EventTextCount>&) override {}
+    void identificationFailed(const std::string&) override {}
     void showMessage(const std::string&, const std::string&) override {}
     bool waitBeyond(long n, std::chrono::milliseconds timeout) {
         std::unique_lock g(mutex);

@@ -76,7 +76,8 @@ TEST_F(CliLinkTest, ReadFailureNamesTheLinkAndTheRegisters) {
     Result r = cli("read " + link + " 0 6");
     EXPECT_EQ(r.exit, 1);
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, "ktmon740-cli read: no answer from " + link + " (registers 0..5)\n");
+    EXPECT_EQ(r.err, "ktmon740-cli read: unit 254 at " + link.substr(6) +
+                         " refused registers 0..5: illegal data address (exception 2)\n");
     EXPECT_EQ(unit.requests().size(), 3u); // three attempts
 }
 
@@ -98,12 +99,16 @@ TEST_F(CliLinkTest, WriteSendsRequestsOfTwentySevenAndReportsWhatWasWritten) {
     unit.byDefault([](const Bytes& req) { return TcpResponder::Action{kt::test::tcpException(req)}; });
     r = cli("write " + link + " 100" + values);
     EXPECT_EQ(r.exit, 1);
-    EXPECT_EQ(r.err, "ktmon740-cli write: no acknowledgement from " + link +
-                         " (registers 127..129); registers 100..126 were written\n");
+    EXPECT_EQ(r.err,
+              "ktmon740-cli write: unit 254 at " + link.substr(6) +
+                  " refused registers 127..129: illegal data address (exception 2); registers 100..126 "
+                  "were written\n");
 
+    unit.byDefault([](const Bytes&) { return TcpResponder::Action{}; }); // silent
     r = cli("write " + link + " 6 0x0003");
     EXPECT_EQ(r.exit, 1);
-    EXPECT_EQ(r.err, "ktmon740-cli write: no acknowledgement from " + link + " (registers 6..6)\n");
+    EXPECT_EQ(r.err, "ktmon740-cli write: no answer from unit 254 at " + link.substr(6) +
+                         " to the write of register 6 after 3 attempts\n");
 }
 
 TEST_F(CliLinkTest, CommandIsWrittenToRegisterSix) {
@@ -150,8 +155,8 @@ TEST(CliLinkSerial, ReadsAndCommandsOverTheSerialLink) {
     unit.then(Bytes{});
     r = cli("command " + link + " 2");
     EXPECT_EQ(r.exit, 1);
-    EXPECT_EQ(r.err, "ktmon740-cli command: no acknowledgement from " + link +
-                         " for command 2 (sent once; the unit may still have executed it)\n");
+    EXPECT_EQ(r.err, "ktmon740-cli command: no answer from unit 254 at " + unit.path() +
+                         " to command 2 after 1 attempt (sent once; the unit may still have executed it)\n");
     EXPECT_EQ(unit.requests().size(), 2u);
     r = cli("read " + link + " 65535 2");
     EXPECT_EQ(r.exit, 2);
@@ -161,9 +166,14 @@ TEST(CliLinkSerial, ReadsAndCommandsOverTheSerialLink) {
 
 namespace {
 
-// The transport's diagnostic lines about a missing port must not mix into the results.
-TEST(CliLinkSerial, DiagnosticsOfAMissingPortStayOffStandardOutput) {
+// A missing port is told in one line that says why; the transport's diagnostic lines come only
+// when asked for, and never mix into the results.
+TEST(CliLinkSerial, AMissingPortIsOneLineThatSaysWhy) {
     Result r = cli("read serial:/dev/kt-no-such-port 0 2 --json");
+    EXPECT_EQ(r.exit, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "ktmon740-cli read: cannot open /dev/kt-no-such-port: No such file or directory\n");
+    r = cli("--verbose read serial:/dev/kt-no-such-port 0 2 --json");
     EXPECT_EQ(r.exit, 1);
     EXPECT_EQ(r.out, "");
     EXPECT_NE(r.err.find("Error: Serial port does not exist. Please check the port name and try again\n"),

@@ -14,10 +14,26 @@ using kt::test::PtyResponder;
 using kt::test::soundAnswer;
 using kt::test::withCrc;
 
+// The program's serial time-outs shortened for the tests (answers arrive within milliseconds),
+// with the transport's diagnostic lines kept.
+struct Diagnostics {
+    std::vector<std::string> lines;
+    kt::LinkOptions options() {
+        using namespace std::chrono_literals;
+        kt::LinkOptions o;
+        o.timings.serialReadTotalMs = 150;
+        o.timings.lateAnswerQuiet = 100ms;
+        o.timings.settle = 0ms;
+        o.diagnostics = [this](std::string_view line) { lines.emplace_back(line); };
+        return o;
+    }
+};
+
 class MBProtocolTest : public ::testing::Test {
 protected:
     PtyResponder unit;
-    MBProtocol rtu{unit.path(), 115200};
+    Diagnostics diagnostics;
+    MBProtocol rtu{unit.path(), 115200, diagnostics.options()};
 };
 
 TEST_F(MBProtocolTest, ReadsRegistersInOrder) {
@@ -97,15 +113,16 @@ TEST_F(MBProtocolTest, RefusesBadReadAnswersAndLeavesTheDestination) {
     }
 }
 
-TEST_F(MBProtocolTest, AcceptsAValidAnswerFollowedByNoise) {
+TEST_F(MBProtocolTest, AnAnswerFollowedByMoreBytesIsNoAnswerToThisRequest) {
     unit.then([](const Bytes& r) {
         Bytes a = soundAnswer(r);
         a.insert(a.end(), {0x00, 0x13, 0x37});
         return a;
     });
     std::array<uint16_t, 3> dest{};
-    EXPECT_TRUE(rtu.readHoldingRegisters(254, 10, 3, dest.data(), 0));
-    EXPECT_EQ(dest[2], 0x100C);
+    const kt::LinkResult r = rtu.readHoldingRegisters(254, 10, 3, dest.data(), 0);
+    EXPECT_EQ(r.status, kt::LinkStatus::Damaged);
+    EXPECT_EQ(dest[2], 0);
     // The noise is purged before the next request and does not spoil its answer.
     EXPECT_TRUE(rtu.readHoldingRegisters(254, 20, 2, dest.data(), 0));
     EXPECT_EQ(dest[1], 0x1015);
@@ -185,34 +202,49 @@ TEST_F(MBProtocolTest, PortIsHeldExclusively) {
     ASSERT_TRUE(rtu.readHoldingRegisters(254, 0, 1, dest.data(), 0));
     kt::platform::SerialPort other;
     EXPECT_EQ(other.open(unit.path()), kt::platform::SerialOpenResult::Busy);
-    // A second transport on the same port cannot open it either, and says nothing is sent.
-    MBProtocol second(unit.path(), 115200);
-    testing::internal::CaptureStdout();
-    EXPECT_FALSE(second.readHoldingRegisters(254, 0, 1, dest.data(), 0));
-    EXPECT_NE(testing::internal::GetCapturedStdout().find("Error!"), std::string::npos);
+    // A second transport on the same port cannot open it either, says why, and sends nothing.
+    Diagnostics secondDiagnostics;
+    MBProtocol second(unit.path(), 115200, secondDiagnostics.options());
+    const kt::LinkResult r = second.readHoldingRegisters(254, 0, 1, dest.data(), 0);
+    EXPECT_EQ(r.status, kt::LinkStatus::CannotOpen);
+    EXPECT_EQ(r.detail, "in use by another program");
+    EXPECT_FALSE(r.sent);
+    EXPECT_EQ(secondDiagnostics.lines, std::vector<std::string>{"Error!"});
     EXPECT_EQ(unit.requests().size(), 1u);
 }
 
-TEST(MBProtocolMissingPort, EveryTransferFailsWithTheDiagnosticLines) {
-    MBProtocol rtu("/dev/kt-no-such-port", 115200);
+TEST(MBProtocolMissingPort, EveryTransferSaysThePortCannotBeOpenedAndWhy) {
+    Diagnostics diagnostics;
+    MBProtocol rtu("/dev/kt-no-such-port", 115200, diagnostics.options());
     std::array<uint16_t, 1> dest{};
+    testing::internal::CaptureStdout();
     for (int i = 0; i < 5; ++i) {
-        testing::internal::CaptureStdout();
-        EXPECT_FALSE(rtu.readHoldingRegisters(254, 0, 1, dest.data(), 0));
-        EXPECT_EQ(testing::internal::GetCapturedStdout(),
-                  "Error: Serial port does not exist. Please check the port name and try again\n"
-                  "Error!\nError!\nError Getting State\nError getting state\n");
+        const kt::LinkResult r = rtu.readHoldingRegisters(254, 0, 1, dest.data(), 0);
+        EXPECT_EQ(r.status, kt::LinkStatus::CannotOpen);
+        EXPECT_EQ(r.detail, "No such file or directory");
+        EXPECT_FALSE(r.sent);
     }
+    // The diagnostic lines go to the sink the caller chose, two for each attempt to open; the
+    // library writes nothing to standard output.
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    ASSERT_EQ(diagnostics.lines.size(), 10u);
+    EXPECT_EQ(diagnostics.lines[0],
+              "Error: Serial port does not exist. Please check the port name and try again");
+    EXPECT_EQ(diagnostics.lines[1], "Error!");
     EXPECT_FALSE(rtu.portOpen());
+    EXPECT_EQ(kt::describeLinkResult(rtu.readHoldingRegisters(254, 0, 1, dest.data(), 0), 254,
+                                     "/dev/kt-no-such-port", {kt::TransferWhat::Read, 0, 1}),
+              "cannot open /dev/kt-no-such-port: No such file or directory");
 }
 
 TEST(MBProtocolMissingPort, RefusesAFileThatIsNoSerialDevice) {
-    MBProtocol rtu(KT_SOURCE_DIR "/CMakeLists.txt", 115200);
+    Diagnostics diagnostics;
+    MBProtocol rtu(KT_SOURCE_DIR "/CMakeLists.txt", 115200, diagnostics.options());
     const uint16_t value = 1;
-    testing::internal::CaptureStdout();
-    EXPECT_FALSE(rtu.writeMultipleRegisters(254, 0, 1, &value));
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "Error!\nError!\nError Getting State\nError getting state\n");
+    const kt::LinkResult r = rtu.writeMultipleRegisters(254, 0, 1, &value);
+    EXPECT_EQ(r.status, kt::LinkStatus::CannotOpen);
+    EXPECT_EQ(r.detail, "not a serial device");
+    EXPECT_EQ(diagnostics.lines, std::vector<std::string>{"Error!"});
 }
 
 } // namespace

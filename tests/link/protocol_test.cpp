@@ -1,6 +1,5 @@
 // The link facade's lock, retry, abort and numbering rules against a scripted transport, and
 // the facade over the real transports.
-#include "link/gui_pump.h"
 #include "link/platform/process_lock.h"
 #include "link/protocol.h"
 #include "pty_responder.h"
@@ -34,7 +33,8 @@ struct Log {
     std::mutex mutex;
     std::vector<Call> calls;
     std::vector<std::string> events;
-    // Results of the calls in turn: 'y' success, 'n' failure, 't' throws; 'n' once used up.
+    // Results of the calls in turn: 'y' success, 'n' no answer (sent), 'u' not sent (port cannot
+    // open), 't' throws; 'n' once used up.
     std::string script;
     std::chrono::milliseconds delay{0};
     std::atomic<int> inside{0};
@@ -57,20 +57,23 @@ public:
     explicit FakeTransport(std::shared_ptr<Log> log) : log_(std::move(log)) {}
     ~FakeTransport() override { log_->event("destroyed"); }
 
-    bool readHoldingRegisters(int slave, int first, int count, uint16_t* dest,
-                              uint16_t transaction) override {
-        bool ok = run({'r', slave, first, count, transaction});
-        if (ok)
+    kt::LinkResult readHoldingRegisters(int slave, int first, int count, uint16_t* dest,
+                                        uint16_t transaction) override {
+        kt::LinkResult r = run({'r', slave, first, count, transaction});
+        if (r)
             for (int i = 0; i < count; ++i) dest[i] = static_cast<uint16_t>(first + i);
-        return ok;
+        return r;
     }
-    bool writeMultipleRegisters(int slave, int first, int count, const uint16_t*) override {
+    kt::LinkResult writeMultipleRegisters(int slave, int first, int count, const uint16_t*) override {
         return run({'w', slave, first, count, 0});
     }
-    bool executeCommand(int slave, int command) override { return run({'c', slave, command, 1, 0}); }
+    kt::LinkResult executeCommand(int slave, int command) override {
+        return run({'c', slave, command, 1, 0});
+    }
+    void abort() override { log_->event("abort"); }
 
 private:
-    bool run(const Call& call) {
+    kt::LinkResult run(const Call& call) {
         int now = ++log_->inside;
         for (int seen = log_->mostInside; now > seen && !log_->mostInside.compare_exchange_weak(seen, now);) {
         }
@@ -89,7 +92,12 @@ private:
         log_->event("end");
         --log_->inside;
         if (result == 't') throw std::runtime_error("transport fault");
-        return result == 'y';
+        kt::LinkResult r = result == 'y' ? kt::LinkResult::done()
+                           : result == 'u'
+                               ? kt::LinkResult::failure(kt::LinkStatus::CannotOpen, "no such port")
+                               : kt::LinkResult::failure(kt::LinkStatus::NoAnswer);
+        r.sent = result != 'u';
+        return r;
     }
     std::shared_ptr<Log> log_;
 };
@@ -102,11 +110,23 @@ ConnectionSettings settingsFor(int linkType) {
     return s;
 }
 
+// Lock waits short enough for tests; the retry rules are what is tested, not the waits.
+kt::LinkOptions fastOptions() {
+    kt::LinkOptions o;
+    o.timings.readLockWait = 100ms;
+    o.timings.writeLockWait = 50ms;
+    o.timings.commandLockWait = 200ms;
+    o.timings.serialReadTotalMs = 150;
+    o.timings.lateAnswerQuiet = 100ms;
+    o.timings.settle = 0ms;
+    return o;
+}
+
 struct Link {
     explicit Link(int linkType, std::string script = "")
         : settings(settingsFor(linkType)), log(std::make_shared<Log>()) {
         log->script = std::move(script);
-        facade = std::make_unique<Protocol>(settings, std::make_unique<FakeTransport>(log));
+        facade = std::make_unique<Protocol>(settings, std::make_unique<FakeTransport>(log), fastOptions());
     }
     ConnectionSettings settings;
     std::shared_ptr<Log> log;
@@ -141,23 +161,32 @@ TEST(ProtocolRetry, AttemptsFollowTheOperationAndLinkType) {
         const char* script;
         size_t calls;
         bool result;
+        kt::LinkStatus status;
     } cases[] = {
-        {"silent unit, read", kt::LinkSerialRtu, Read, "", 3, false},
-        {"read, second attempt answers", kt::LinkModbusTcp, Read, "ny", 2, true},
-        {"read, transport throws", kt::LinkModbusTcp, Read, "ttt", 3, false},
-        {"write, never acknowledged", kt::LinkSerialRtu, Write, "", 3, false},
-        {"write, third attempt", kt::LinkModbusTcp, Write, "nny", 3, true},
-        {"serial command, no answer: sent once", kt::LinkSerialRtu, Command, "n", 1, false},
-        {"serial command, throws: sent once", kt::LinkSerialRtu, Command, "t", 1, false},
-        {"serial command, answered", kt::LinkSerialRtu, Command, "y", 1, true},
-        {"TCP command, never acknowledged", kt::LinkModbusTcp, Command, "", 3, false},
-        {"TCP command, second acknowledged", kt::LinkModbusTcp, Command, "ny", 2, true},
+        {"silent unit, read", kt::LinkSerialRtu, Read, "", 3, false, kt::LinkStatus::NoAnswer},
+        {"read, second attempt answers", kt::LinkModbusTcp, Read, "ny", 2, true, kt::LinkStatus::Done},
+        {"read, transport throws", kt::LinkModbusTcp, Read, "ttt", 3, false, kt::LinkStatus::NoAnswer},
+        {"read, port cannot open", kt::LinkSerialRtu, Read, "uuu", 3, false, kt::LinkStatus::CannotOpen},
+        {"write, never acknowledged", kt::LinkSerialRtu, Write, "", 3, false, kt::LinkStatus::NoAnswer},
+        {"write, third attempt", kt::LinkModbusTcp, Write, "nny", 3, true, kt::LinkStatus::Done},
+        {"serial command, no answer: sent once", kt::LinkSerialRtu, Command, "n", 1, false,
+         kt::LinkStatus::NoAnswer},
+        {"serial command, throws: sent once", kt::LinkSerialRtu, Command, "t", 1, false,
+         kt::LinkStatus::NoAnswer},
+        {"serial command, answered", kt::LinkSerialRtu, Command, "y", 1, true, kt::LinkStatus::Done},
+        // A command is never sent twice: a unit that ran it but whose acknowledgement was lost
+        // would run it again (Reset to Defaults twice).
+        {"TCP command, not acknowledged: sent once", kt::LinkModbusTcp, Command, "n", 1, false,
+         kt::LinkStatus::NoAnswer},
+        {"command that could not be sent is tried again", kt::LinkModbusTcp, Command, "uy", 2, true,
+         kt::LinkStatus::Done},
+        {"command never sendable", kt::LinkSerialRtu, Command, "uuu", 3, false, kt::LinkStatus::CannotOpen},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         Link link(c.linkType, c.script);
         std::array<uint16_t, 4> buf{};
-        bool result = false;
+        kt::LinkResult result;
         switch (c.op) {
         case Read:
             result = link.facade->ReadRegisters(link.settings, 10, 4, buf.data());
@@ -169,7 +198,9 @@ TEST(ProtocolRetry, AttemptsFollowTheOperationAndLinkType) {
             result = link.facade->WriteCoil(link.settings, 18);
             break;
         }
-        EXPECT_EQ(result, c.result);
+        EXPECT_EQ(result.ok(), c.result);
+        EXPECT_EQ(result.status, c.status);
+        EXPECT_EQ(result.attempts, c.calls);
         ASSERT_EQ(link.log->callCount(), c.calls);
         const Call& first = link.log->calls[0];
         EXPECT_EQ(first.slave, 254);
@@ -187,19 +218,26 @@ TEST(ProtocolRetry, ReadsCopyTheAnswerAndReadTheSettingsOnEveryCall) {
     EXPECT_EQ(link.log->calls[1].slave, 17);
     // A record for a link this facade was not built for finds no transport.
     link.settings.linkType = kt::LinkSerialRtu;
-    EXPECT_FALSE(link.facade->ReadRegisters(link.settings, 0, 1, dest.data()));
+    EXPECT_EQ(link.facade->ReadRegisters(link.settings, 0, 1, dest.data()).status, kt::LinkStatus::Refused);
     EXPECT_EQ(link.log->callCount(), 2u);
 }
 
 TEST(ProtocolRetry, RefusesImpossibleRequestsWithoutAttempts) {
     Link link(kt::LinkModbusTcp, "yyyyyyyy");
     std::array<uint16_t, 126> buf{};
-    EXPECT_FALSE(link.facade->ReadRegisters(link.settings, 0, 0, buf.data()));
-    EXPECT_FALSE(link.facade->ReadRegisters(link.settings, 0, 126, buf.data()));
-    EXPECT_FALSE(link.facade->ReadRegisters(link.settings, 0, 1, nullptr));
-    EXPECT_FALSE(link.facade->WriteRegisters(link.settings, 0, 0, buf.data()));
-    EXPECT_FALSE(link.facade->WriteRegisters(link.settings, 0, 124, buf.data()));
-    EXPECT_FALSE(link.facade->WriteRegisters(link.settings, 0, 1, nullptr));
+    const kt::LinkResult refused[] = {
+        link.facade->ReadRegisters(link.settings, 0, 0, buf.data()),
+        link.facade->ReadRegisters(link.settings, 0, 126, buf.data()),
+        link.facade->ReadRegisters(link.settings, 0, 1, nullptr),
+        link.facade->WriteRegisters(link.settings, 0, 0, buf.data()),
+        link.facade->WriteRegisters(link.settings, 0, 124, buf.data()),
+        link.facade->WriteRegisters(link.settings, 0, 1, nullptr),
+    };
+    for (const kt::LinkResult& r : refused) {
+        EXPECT_EQ(r.status, kt::LinkStatus::Refused);
+        EXPECT_EQ(r.attempts, 0);
+        EXPECT_FALSE(r.sent);
+    }
     EXPECT_EQ(link.log->callCount(), 0u);
     EXPECT_TRUE(link.facade->ReadRegisters(link.settings, 0, 125, buf.data()));
     EXPECT_TRUE(link.facade->WriteRegisters(link.settings, 0, 123, buf.data()));
@@ -240,11 +278,14 @@ TEST(ProtocolLock, AbortBeforeTheCallReturnsAtOnce) {
     LockHolder busy;
     std::array<uint16_t, 1> buf{};
     auto start = Clock::now();
-    EXPECT_FALSE(link.facade->ReadRegisters(link.settings, 0, 1, buf.data()));
-    EXPECT_FALSE(link.facade->WriteRegisters(link.settings, 0, 1, buf.data()));
-    EXPECT_FALSE(link.facade->WriteCoil(link.settings, 3));
-    // None of the three waited for the lock (500 ms at the least).
-    EXPECT_LT(Clock::now() - start, 500ms);
+    for (const kt::LinkResult& r : {link.facade->ReadRegisters(link.settings, 0, 1, buf.data()),
+                                    link.facade->WriteRegisters(link.settings, 0, 1, buf.data()),
+                                    link.facade->WriteCoil(link.settings, 3)}) {
+        EXPECT_EQ(r.status, kt::LinkStatus::Aborted);
+        EXPECT_EQ(r.attempts, 0);
+    }
+    // None of the three waited for the lock (50 ms at the least).
+    EXPECT_LT(Clock::now() - start, 50ms);
     EXPECT_EQ(link.log->callCount(), 0u);
 }
 
@@ -253,12 +294,15 @@ TEST(ProtocolLock, BusyLinkFailsAfterThreeWaitsWithoutTransfer) {
     std::array<uint16_t, 1> buf{};
     LockHolder busy;
     auto start = Clock::now();
-    EXPECT_FALSE(link.facade->ReadRegisters(link.settings, 0, 1, buf.data()));
+    const kt::LinkResult read = link.facade->ReadRegisters(link.settings, 0, 1, buf.data());
     auto afterRead = Clock::now();
-    EXPECT_FALSE(link.facade->WriteRegisters(link.settings, 0, 1, buf.data()));
+    const kt::LinkResult write = link.facade->WriteRegisters(link.settings, 0, 1, buf.data());
     auto afterWrite = Clock::now();
-    EXPECT_GE(afterRead - start, 3 * Protocol::ReadWait);
-    EXPECT_GE(afterWrite - afterRead, 3 * Protocol::WriteWait);
+    EXPECT_EQ(read.status, kt::LinkStatus::LockBusy);
+    EXPECT_EQ(read.attempts, 3);
+    EXPECT_EQ(write.status, kt::LinkStatus::LockBusy);
+    EXPECT_GE(afterRead - start, 3 * link.facade->timings().readLockWait);
+    EXPECT_GE(afterWrite - afterRead, 3 * link.facade->timings().writeLockWait);
     EXPECT_EQ(link.log->callCount(), 0u);
 }
 
@@ -288,9 +332,9 @@ TEST(ProtocolLock, TransfersOfTwoThreadsNeverOverlap) {
         auto work = [&](bool reads) {
             std::array<uint16_t, 8> buf{};
             for (int i = 0; i < 100; ++i) {
-                bool ok = reads ? facade.ReadRegisters(settings, 0, 8, buf.data())
-                                : facade.WriteRegisters(settings, 0, 8, buf.data());
-                if (!ok) ++failures;
+                kt::LinkResult r = reads ? facade.ReadRegisters(settings, 0, 8, buf.data())
+                                         : facade.WriteRegisters(settings, 0, 8, buf.data());
+                if (!r) ++failures;
             }
         };
         std::jthread a(work, true), b(work, false);
@@ -310,8 +354,11 @@ TEST(ProtocolTeardown, DestroyingEndsAnotherThreadsRetriesAfterItsAttempt) {
         std::async(std::launch::async, [&] { return facade->ReadRegisters(settings, 0, 1, buf.data()); });
     log->firstCall.wait();
     facade.reset(); // waits for the attempt in progress
-    EXPECT_FALSE(reading.get());
-    EXPECT_EQ(log->events, (std::vector<std::string>{"begin", "end", "destroyed"}));
+    const kt::LinkResult r = reading.get();
+    EXPECT_EQ(r.status, kt::LinkStatus::Aborted);
+    EXPECT_EQ(r.attempts, 1);
+    // The transport heard of the abort (its waits end) while the attempt was under way.
+    EXPECT_EQ(log->events, (std::vector<std::string>{"begin", "abort", "end", "destroyed"}));
 }
 
 TEST(ProtocolTeardown, AnOldFacadesEndDoesNotCutANewOnesRetries) {
@@ -323,37 +370,8 @@ TEST(ProtocolTeardown, AnOldFacadesEndDoesNotCutANewOnesRetries) {
                               [&] { return fresh.facade->ReadRegisters(fresh.settings, 0, 1, buf.data()); });
     fresh.log->firstCall.wait();
     old.facade.reset();
-    EXPECT_FALSE(reading.get());
+    EXPECT_EQ(reading.get().status, kt::LinkStatus::NoAnswer);
     EXPECT_EQ(fresh.log->callCount(), 3u);
-}
-
-TEST(ProtocolGuiPump, RunsBetweenFailedAttemptsOnTheGuiThreadOnly) {
-    std::atomic<int> pumped{0};
-    kt::installGuiPump([&] { ++pumped; });
-    Link serial(kt::LinkSerialRtu);
-    Link tcp(kt::LinkModbusTcp);
-    std::array<uint16_t, 1> buf{};
-    EXPECT_FALSE(serial.facade->ReadRegisters(serial.settings, 0, 1, buf.data()));
-    EXPECT_EQ(pumped, 3);
-    EXPECT_FALSE(serial.facade->WriteRegisters(serial.settings, 0, 1, buf.data()));
-    EXPECT_EQ(pumped, 6);
-    EXPECT_FALSE(tcp.facade->WriteCoil(tcp.settings, 3)); // commands do not pause
-    EXPECT_EQ(pumped, 6);
-    std::thread([&] {
-        EXPECT_FALSE(serial.facade->ReadRegisters(serial.settings, 0, 1, buf.data()));
-    }).join();
-    EXPECT_EQ(pumped, 6);
-    // The pump runs with the lock free, so a GUI handler may use the link meanwhile.
-    serial.log->script = "nynn"; // write, the handler's command, write, write
-    kt::installGuiPump([&] {
-        if (pumped++ == 6) {
-            EXPECT_TRUE(serial.facade->WriteCoil(serial.settings, 2));
-        }
-    });
-    EXPECT_FALSE(serial.facade->WriteRegisters(serial.settings, 0, 1, buf.data()));
-    EXPECT_EQ(serial.log->calls[serial.log->calls.size() - 3].kind, 'c');
-    kt::removeGuiPump();
-    EXPECT_FALSE(kt::onGuiThread());
 }
 
 // The facade over the real transports, as the program builds it.
@@ -370,7 +388,9 @@ TEST(ProtocolOverTransports, ReadsWritesAndCommandsOverTcp) {
     {
         Protocol facade(settings);
         std::array<uint16_t, 2> dest{};
-        ASSERT_TRUE(facade.ReadRegisters(settings, 60, 2, dest.data()));
+        const kt::LinkResult read = facade.ReadRegisters(settings, 60, 2, dest.data());
+        ASSERT_TRUE(read) << read.detail;
+        EXPECT_EQ(read.attempts, 2);
         EXPECT_EQ(dest, (std::array<uint16_t, 2>{0x203C, 0x203D}));
         const uint16_t values[] = {1, 2};
         EXPECT_TRUE(facade.WriteRegisters(settings, 150, 2, values));
@@ -390,12 +410,14 @@ TEST(ProtocolOverTransports, ReadsWritesAndCommandsOverSerial) {
     settings.portName = unit.path();
     unit.then(kt::test::withCrc({0xFE, 0x83, 0x02})); // first attempt refused
     {
-        Protocol facade(settings);
+        Protocol facade(settings, fastOptions());
         std::array<uint16_t, 3> dest{};
         ASSERT_TRUE(facade.ReadRegisters(settings, 10, 3, dest.data()));
         EXPECT_EQ(dest[0], 0x100A);
-        unit.then(kt::test::Bytes{});                // the command goes unanswered
-        EXPECT_FALSE(facade.WriteCoil(settings, 5)); // sent once all the same
+        unit.then(kt::test::Bytes{}); // the command goes unanswered
+        const kt::LinkResult command = facade.WriteCoil(settings, 5);
+        EXPECT_EQ(command.status, kt::LinkStatus::NoAnswer); // sent once all the same
+        EXPECT_TRUE(command.sent);
         const uint16_t value = 0x0102;
         EXPECT_TRUE(facade.WriteRegisters(settings, 16, 1, &value));
     }

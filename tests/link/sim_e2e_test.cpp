@@ -224,7 +224,8 @@ TEST_F(SimE2e, RetriesRideOverOccasionalFaults) {
 struct PersistentFault {
     Link link;
     std::vector<std::string> fault;
-    bool writesFail; // a spoiled CRC does not fail a write: the unit did answer it
+    bool writesFail;       // the fault spoils writes and commands as well
+    kt::LinkStatus status; // what the read comes to
 };
 
 void PrintTo(const PersistentFault& c, std::ostream* out) {
@@ -234,33 +235,53 @@ void PrintTo(const PersistentFault& c, std::ostream* out) {
 
 class SimPersistentFault : public SimE2e, public ::testing::WithParamInterface<PersistentFault> {};
 
-// The worst case of one facade call: three attempts of the transport's whole wait, and the pauses.
-std::chrono::milliseconds worstCase(Link link) {
+// Waits short enough for a test of failures; the rules are the program's.
+kt::LinkOptions faultTimings() {
     using namespace std::chrono_literals;
-    // TCP: one 1000 ms answer wait per attempt. RTU: up to three 500 ms reads per attempt.
-    const auto attempt = link == Link::Tcp ? 1000ms : 3 * 501ms + 1ms;
-    return Protocol::Attempts * (attempt + Protocol::RetryPause);
+    kt::LinkOptions o;
+    o.timings.serialReadTotalMs = 200;
+    o.timings.lateAnswerQuiet = 300ms;
+    o.timings.lateAnswerDrainMax = 1000ms;
+    o.timings.tcpReadMs = 300;
+    o.timings.commandAnswerWait = 900ms;
+    return o;
+}
+
+// The worst case of one facade call: three attempts of the transport's whole wait, and the pauses.
+std::chrono::milliseconds worstCase(Link link, const kt::LinkTimings& t) {
+    using namespace std::chrono_literals;
+    // TCP: one answer wait per attempt. RTU: up to three receive reads, then the drain of a late
+    // answer.
+    const auto attempt = link == Link::Tcp
+                             ? std::chrono::milliseconds(t.tcpReadMs)
+                             : 3 * std::chrono::milliseconds(t.serialReadTotalMs + 1) + t.lateAnswerDrainMax;
+    return Protocol::Attempts * (attempt + t.retryPause);
 }
 
 TEST_P(SimPersistentFault, FailsWithinTheTimeOutsWithoutData) {
     const PersistentFault& c = GetParam();
     auto sim = startSim(c.link, c.fault);
     ConnectionSettings s = settingsFor(*sim, c.link);
-    Protocol facade(s);
+    const kt::LinkOptions options = faultTimings();
+    Protocol facade(s, options);
 
     std::array<uint16_t, 6> regs;
     regs.fill(0xA5A5);
     const auto began = Clock::now();
-    EXPECT_FALSE(facade.ReadRegisters(s, 0, 6, regs.data()));
+    const kt::LinkResult read = facade.ReadRegisters(s, 0, 6, regs.data());
     const auto took = Clock::now() - began;
+    EXPECT_FALSE(read);
+    EXPECT_EQ(read.status, c.status) << read.detail;
+    EXPECT_EQ(read.attempts, 3);
     EXPECT_THAT(regs, Each(0xA5A5));
     // Not a speed goal: a generous allowance for a loaded machine, to catch a hang.
-    EXPECT_LT(took, worstCase(c.link) + std::chrono::seconds(3));
+    EXPECT_LT(took, worstCase(c.link, options.timings) + std::chrono::seconds(3));
 
     if (c.writesFail) {
+        // A spoiled acknowledgement is no acknowledgement: the write is not taken as done.
         const uint16_t value = 1234;
-        EXPECT_FALSE(facade.WriteRegisters(s, 150, 1, &value));
-        EXPECT_FALSE(facade.WriteCoil(s, 2));
+        EXPECT_EQ(facade.WriteRegisters(s, 150, 1, &value).status, c.status);
+        EXPECT_EQ(facade.WriteCoil(s, 2).status, c.status);
     }
     // Exactly three attempts reached the unit for the read (a delayed unit may not have taken
     // them all in yet).
@@ -289,14 +310,14 @@ std::string faultName(const ::testing::TestParamInfo<PersistentFault>& info) {
 
 INSTANTIATE_TEST_SUITE_P(
     EveryAnswer, SimPersistentFault,
-    ::testing::Values(PersistentFault{Link::Tcp, {"--exception-every", "1"}, true},
-                      PersistentFault{Link::Rtu, {"--exception-every", "1"}, true},
-                      PersistentFault{Link::Rtu, {"--bad-crc-every", "1"}, false},
-                      PersistentFault{Link::Tcp, {"--silent"}, false},
-                      PersistentFault{Link::Rtu, {"--silent"}, false},
+    ::testing::Values(PersistentFault{Link::Tcp, {"--exception-every", "1"}, true, kt::LinkStatus::Exception},
+                      PersistentFault{Link::Rtu, {"--exception-every", "1"}, true, kt::LinkStatus::Exception},
+                      PersistentFault{Link::Rtu, {"--bad-crc-every", "1"}, true, kt::LinkStatus::Damaged},
+                      PersistentFault{Link::Tcp, {"--silent"}, false, kt::LinkStatus::NoAnswer},
+                      PersistentFault{Link::Rtu, {"--silent"}, false, kt::LinkStatus::NoAnswer},
                       // Beyond the answer wait (TCP) and beyond all three receive reads (RTU).
-                      PersistentFault{Link::Tcp, {"--delay-ms", "1500"}, false},
-                      PersistentFault{Link::Rtu, {"--delay-ms", "5000"}, false}),
+                      PersistentFault{Link::Tcp, {"--delay-ms", "1500"}, false, kt::LinkStatus::NoAnswer},
+                      PersistentFault{Link::Rtu, {"--delay-ms", "5000"}, false, kt::LinkStatus::NoAnswer}),
     faultName);
 
 // The command-line tool over both links: what it writes is read back, and commands arrive.

@@ -190,8 +190,8 @@ TEST(EngineCliFailures, UnitsThatCannotBeServedExitWithOneClearLine) {
         const char* command;
         const char* says;
     } cases[] = {
-        {{"--silent"}, "identify", "did not answer the Modbus identification"},
-        {{"--silent"}, "set-clock", "did not answer the Modbus identification"},
+        {{"--silent"}, "identify", "no answer to the Modbus identification"},
+        {{"--silent"}, "set-clock", "no answer to the Modbus identification"},
         {{"--firmware", "190"}, "identify", "no register file registers_190.xml"},
         {{"--firmware", "199", "--model-type", "2"}, "monitor", "no register file registersAU_190.xml"},
     };
@@ -244,7 +244,7 @@ TEST(EngineCliFailures, BadCommandLinesAreUsageErrors) {
              {"identify"},
              {"identify", "ftp://x"},
              {"monitor", "tcp://127.0.0.1:1", "--passes", "0"},
-             {"events", "tcp://127.0.0.1:1", "--verbose"},
+             {"events", "tcp://127.0.0.1:1", "--loud"},
          }) {
         CommandResult r = cli(args);
         EXPECT_EQ(r.exitCode, 2) << args[0] << ": " << r.err;

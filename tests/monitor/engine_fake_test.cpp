@@ -29,8 +29,21 @@ protected:
         return engine;
     }
     static std::string value(FakeLink& link, int reg) {
-        auto lock = lockRegisterValues();
-        return link.tables.RegisterValues[reg].value;
+        PassSnapshotPtr pass = link.notifier.lastPass();
+        return pass ? pass->values[reg].value : std::string("(no pass)");
+    }
+    // Submits one request through `submit` and waits for its result.
+    template <class Result, class Submit> static Result await(Submit&& submit) {
+        Results<Result> results;
+        submit(results.sink());
+        std::optional<Result> r = results.wait();
+        EXPECT_TRUE(r) << "no result";
+        return r.value_or(Result{});
+    }
+    static std::vector<std::string> writesAndCommands(FakeUnit& unit) {
+        auto log = unit.takeLog();
+        std::erase_if(log, [](const std::string& l) { return l[0] == 'r'; });
+        return log;
     }
 
     static FakeResources* resources;
@@ -55,9 +68,13 @@ TEST_F(EngineTest, IdentifiesTheUnitAndPollsItInRequestsOfFifty) {
     EXPECT_EQ(value(link, 10), "4321");
     EXPECT_EQ(value(link, 1), std::to_string(0x8000 | 251));
     {
-        auto lock = lockRegisterValues();
-        EXPECT_EQ(link.tables.RegisterValues[10].label, "DB_TEN");
-        EXPECT_EQ(link.tables.RegisterValues[10].access, 1);
+        PassSnapshotPtr pass = link.notifier.lastPass();
+        ASSERT_TRUE(pass);
+        EXPECT_EQ(pass->values[10].label, "DB_TEN");
+        EXPECT_EQ(pass->values[10].access, 1);
+        EXPECT_EQ(pass->pass, 1u);
+        EXPECT_EQ(pass->unit.registerFile, "registers_250.xml");
+        EXPECT_EQ(pass->cache[10], 4321);
     }
     engine.requestStop();
     engine.join();
@@ -172,8 +189,9 @@ TEST_F(EngineTest, CommunicationOptionSetsTheGroupDisplay) {
         SCOPED_TRACE("option " + std::to_string(c.option));
         FakeLink link(FakeLink::unit(250, 0, c.option));
         identified(link);
-        auto lock = lockRegisterValues();
-        const auto& groups = link.tables.RegisterGroups;
+        PassSnapshotPtr pass = link.notifier.lastPass();
+        ASSERT_TRUE(pass);
+        const auto& groups = pass->tables->RegisterGroups;
         EXPECT_EQ(groups[1].display, c.network);
         EXPECT_EQ(groups[2].display, c.sntp);
         EXPECT_EQ(groups[3].display, c.devicenet);
@@ -187,13 +205,10 @@ TEST_F(EngineTest, APassLeavesRegistersThatAreNotPolledAlone) {
     link.fake().set(30, {777});
     link.fake().set(40, {0xFFFF, 0xFFFF});
     identified(link);
-    {
-        auto lock = lockRegisterValues();
-        link.tables.RegisterValues[30].value = "kept";
-    }
     const int seen = link.notifier.passCount();
     ASSERT_TRUE(link.notifier.waitForPasses(seen + 2));
-    EXPECT_EQ(value(link, 30), "kept");
+    EXPECT_EQ(value(link, 30), ""); // type 0: its word is read but never shown
+    EXPECT_EQ(link.notifier.lastPass()->cache[30], 777);
     EXPECT_EQ(value(link, 40), "-000000001");
 }
 
@@ -231,7 +246,7 @@ TEST_F(EngineTest, AUnitThatStopsAnsweringMidPassShowsNothingAsFresh) {
     std::optional<std::tuple<std::string, std::string, int>> beforeNextGoodPass;
     // After the first pass the values change and the next three passes lose their second request
     // (registers 0..49 arrive, 50..202 do not).
-    link.notifier.duringPass = [&] {
+    link.notifier.duringPass = [&](const PassSnapshot&) {
         if (armed.exchange(true)) return;
         std::lock_guard g(unit->mutex);
         unit->regs[10] = 1111;
@@ -279,10 +294,10 @@ TEST_F(EngineTest, NetworkInputsAreReadOnlyForTheIec61850Options) {
             continue;
         }
         ASSERT_FALSE(link.notifier.networkInputs.empty());
-        EXPECT_EQ(link.notifier.networkInputs[0].first, 0x00010005);
+        EXPECT_EQ(link.notifier.networkInputs[0].flags, 0x00010005);
         std::array<int32_t, NetworkInputCount> status{};
         for (int k = 0; k < 16; ++k) status[k] = k + 1;
-        EXPECT_EQ(link.notifier.networkInputs[0].second, status);
+        EXPECT_EQ(link.notifier.networkInputs[0].status, status);
     }
 }
 
@@ -296,7 +311,7 @@ TEST_F(EngineTest, AFailedNetworkInputReadIsNotShownAsFresh) {
     EXPECT_TRUE(link.notifier.networkInputs.empty());
 }
 
-// ---- the event reader (GUI-thread calls, here from the test's thread) ----
+// ---- the event reader ----
 
 std::vector<uint16_t> selectorsOf(FakeUnit& u) {
     std::lock_guard g(u.mutex);
@@ -315,41 +330,57 @@ std::shared_ptr<FakeUnit> unitWithEvents(int count, int newest) {
     return unit;
 }
 
+EventReadResult readEvents(Monitor_Thread& engine, bool all, std::vector<EventRecord>* streamed = nullptr) {
+    std::mutex m;
+    Results<EventReadResult> results;
+    engine.readEventRecords(all, results.sink(), [&](const EventRecord& r, const RequestProgress&) {
+        std::lock_guard g(m);
+        if (streamed) streamed->push_back(r);
+    });
+    auto r = results.wait(1, 20s);
+    EXPECT_TRUE(r);
+    return r.value_or(EventReadResult{});
+}
+
 TEST_F(EngineTest, EventRecordsAreReadNewestFirstAroundTheRing) {
     FakeLink link(unitWithEvents(5, 2));
     Monitor_Thread& engine = identified(link);
-    engine.readEventRecords(false); // a new connection reads them all on its first request
+    std::vector<EventRecord> streamed;
+    EventReadResult r = readEvents(engine, false, &streamed); // a new connection reads them all first
     EXPECT_THAT(selectorsOf(link.fake()), ElementsAre(2, 1, 0, 4, 3));
-    EXPECT_EQ(engine.eventCount(), 5);
-    std::lock_guard g(link.notifier.mutex);
-    const auto& events = link.notifier.events;
-    ASSERT_EQ(events.size(), 5u);
+    EXPECT_EQ(r.kind, EventReadResult::Kind::Records);
+    EXPECT_TRUE(r.link.ok());
+    EXPECT_EQ(r.count, 5);
+    EXPECT_EQ(r.newest, 2);
+    ASSERT_EQ(r.records.size(), 5u);
     const int ring[] = {2, 1, 0, 4, 3};
     for (int i = 0; i < 5; ++i) {
         SCOPED_TRACE(i);
-        EXPECT_EQ(events[i].first, 5);
-        std::array<std::string, EventTextCount> expected;
-        expected[0] = std::to_string(i);
-        for (int k = 0; k < 7; ++k) expected[k + 1] = std::to_string(100 * ring[i] + k);
-        EXPECT_EQ(events[i].second, expected);
+        EXPECT_EQ(r.records[i].number, i);
+        EXPECT_EQ(r.records[i].index, ring[i]);
+        EXPECT_TRUE(r.records[i].read);
+        std::array<std::string, EventRecordTextCount> expected;
+        for (int k = 0; k < 7; ++k) expected[k] = std::to_string(100 * ring[i] + k);
+        EXPECT_EQ(r.records[i].texts, expected);
     }
+    // The page gets each record as it arrives, the same as the final result.
+    ASSERT_EQ(streamed.size(), 5u);
+    EXPECT_EQ(streamed[3].texts, r.records[3].texts);
 }
 
 TEST_F(EngineTest, EventReaderAnswersTheCountOnlyOrNoRecords) {
     FakeLink link(unitWithEvents(3, 0));
     Monitor_Thread& engine = identified(link);
-    engine.readEventRecords(true);
-    engine.readEventRecords(false); // records already read: only the count
+    EXPECT_EQ(readEvents(engine, true).records.size(), 3u);
+    EventReadResult countOnly = readEvents(engine, false); // records already read: only the count
+    EXPECT_EQ(countOnly.kind, EventReadResult::Kind::CountOnly);
+    EXPECT_EQ(countOnly.count, 3);
+    EXPECT_TRUE(countOnly.records.empty());
     link.fake().set(61, {0});
-    engine.readEventRecords(true);
-    std::lock_guard g(link.notifier.mutex);
-    const auto& events = link.notifier.events;
-    ASSERT_EQ(events.size(), 5u);
-    EXPECT_EQ(events[3].first, 3);
-    EXPECT_EQ(events[3].second[0], "999");
-    EXPECT_EQ(events[4].first, 0);
-    EXPECT_EQ(events[4].second[0], "0");
-    for (int k = 1; k < EventTextCount; ++k) EXPECT_EQ(events[4].second[k], "--");
+    EventReadResult none = readEvents(engine, true);
+    EXPECT_EQ(none.kind, EventReadResult::Kind::NoRecords);
+    EXPECT_EQ(none.count, 0);
+    EXPECT_TRUE(none.link.ok());
 }
 
 TEST_F(EngineTest, EventReaderFailuresShowNoWrongRecords) {
@@ -357,31 +388,46 @@ TEST_F(EngineTest, EventReaderFailuresShowNoWrongRecords) {
     FakeLink link(unit);
     Monitor_Thread& engine = identified(link);
 
-    // The count cannot be read: a count-only answer with the count last known, and the request
-    // for all records stays for the next call.
+    // The count cannot be read: said so, and the request for all records stays for the next call.
     unit->readScript[60] = "nnn";
-    engine.readEventRecords(true);
-    {
-        std::lock_guard g(link.notifier.mutex);
-        ASSERT_EQ(link.notifier.events.size(), 1u);
-        EXPECT_EQ(link.notifier.events[0].second[0], "999");
-        EXPECT_EQ(link.notifier.events[0].first, 0);
-    }
-    // Record 1's selector is refused on all three tries (three attempts each): that record shows
-    // "--", not the record the unit still had selected.
+    EventReadResult unreadable = readEvents(engine, true);
+    EXPECT_EQ(unreadable.kind, EventReadResult::Kind::CountUnreadable);
+    EXPECT_EQ(unreadable.link.status, LinkStatus::NoAnswer);
+    EXPECT_EQ(unreadable.link.attempts, 3);
+    // Record 1's selector is refused on all three tries (three attempts each): that record is
+    // unread, not the record the unit still had selected.
     {
         std::lock_guard g(unit->mutex);
         unit->writeScript = "y" + std::string(9, 'n');
     }
-    engine.readEventRecords(false);
-    std::lock_guard g(link.notifier.mutex);
-    const auto& events = link.notifier.events;
-    ASSERT_EQ(events.size(), 4u);
-    EXPECT_EQ(events[1].second[1], "200");
-    EXPECT_EQ(events[2].second[0], "1");
-    for (int k = 1; k < EventTextCount; ++k) EXPECT_EQ(events[2].second[k], "--");
-    EXPECT_EQ(events[3].second[0], "2");
-    EXPECT_EQ(events[3].second[1], "0");
+    EventReadResult r = readEvents(engine, false);
+    ASSERT_EQ(r.kind, EventReadResult::Kind::Records);
+    ASSERT_EQ(r.records.size(), 3u);
+    EXPECT_EQ(r.records[0].texts[0], "200");
+    EXPECT_FALSE(r.records[1].read);
+    for (const std::string& t : r.records[1].texts) EXPECT_EQ(t, "--");
+    EXPECT_TRUE(r.records[2].read);
+    EXPECT_EQ(r.records[2].texts[0], "0");
+    EXPECT_EQ(r.gaveUpAfter, 0);
+    EXPECT_FALSE(r.link.ok()); // one record could not be read, and the result says why
+}
+
+TEST_F(EngineTest, TheEventReaderGivesUpAfterRecordsFailInARow) {
+    auto unit = unitWithEvents(20, 19);
+    FakeLink link(unit);
+    Monitor_Thread& engine = identified(link);
+    {
+        std::lock_guard g(unit->mutex);
+        unit->writeScript = "y" + std::string(200, 'n'); // record 0, then no selector is taken
+    }
+    EventReadResult r = readEvents(engine, true);
+    EXPECT_EQ(r.kind, EventReadResult::Kind::Records);
+    EXPECT_EQ(r.gaveUpAfter, EventRecordFailuresInARow);
+    ASSERT_EQ(r.records.size(), 1u + EventRecordFailuresInARow);
+    EXPECT_TRUE(r.records[0].read);
+    EXPECT_EQ(r.link.status, LinkStatus::NoAnswer);
+    // Three tries of three attempts per failed record, nothing more.
+    EXPECT_EQ(selectorsOf(*unit).size(), 1u);
 }
 
 TEST_F(EngineTest, AnImplausibleEventCountIsBounded) {
@@ -389,20 +435,19 @@ TEST_F(EngineTest, AnImplausibleEventCountIsBounded) {
     FakeLink link(unit);
     link.options.maxEventRecords = 4;
     Monitor_Thread& engine = identified(link);
-    engine.readEventRecords(true);
+    EventReadResult r = readEvents(engine, true);
     // The newest four of the 65535-record ring.
     EXPECT_THAT(selectorsOf(*unit), ElementsAre(0xFFFE, 0xFFFD, 0xFFFC, 0xFFFB));
-    EXPECT_EQ(engine.eventCount(), 4);
-    std::lock_guard g(link.notifier.mutex);
-    ASSERT_EQ(link.notifier.events.size(), 4u);
-    EXPECT_EQ(link.notifier.events.back().first, 4);
-    EXPECT_EQ(link.notifier.events.back().second[0], "3");
+    EXPECT_EQ(r.count, 4);
+    EXPECT_TRUE(r.countLimited);
+    ASSERT_EQ(r.records.size(), 4u);
+    EXPECT_EQ(r.records.back().number, 3);
 }
 
 TEST_F(EngineTest, ANewestIndexOutsideTheRingStillSelectsRecordsOfTheRing) {
     FakeLink link(unitWithEvents(3, 7));
     Monitor_Thread& engine = identified(link);
-    engine.readEventRecords(true);
+    readEvents(engine, true);
     EXPECT_THAT(selectorsOf(link.fake()), ElementsAre(1, 0, 2));
 }
 
@@ -412,30 +457,36 @@ TEST_F(EngineTest, WriteValueWritesOneOrTwoRegistersByType) {
     FakeLink link(FakeLink::unit());
     Monitor_Thread& engine = identified(link);
     link.fake().takeLog();
-    EXPECT_TRUE(engine.writeValue(0x12345, 10)); // type 1: low 16 bits
-    EXPECT_TRUE(engine.writeValue(-330, 160));   // type 16: one register
-    EXPECT_TRUE(engine.writeValue(-2, 40));      // type 2: two, low word first
-    EXPECT_TRUE(engine.writeValue(70000, 240));  // not described: two
-    EXPECT_TRUE(engine.writeRegister16(3));
-    auto log = link.fake().takeLog();
-    std::erase_if(log, [](const std::string& l) { return l[0] != 'w'; });
-    EXPECT_THAT(log, ElementsAre("w 10 9029", "w 160 65206", "w 40 65534,65535", "w 240 4464,1", "w 16 3"));
-    std::lock_guard g(link.notifier.mutex);
-    EXPECT_TRUE(link.notifier.messages.empty());
+    struct Case {
+        int32_t value;
+        int reg;
+        int count;
+    } cases[] = {{0x12345, 10, 1}, {-330, 160, 1}, {-2, 40, 2}, {70000, 240, 2}};
+    for (const Case& c : cases) {
+        WriteResult w = await<WriteResult>([&](auto sink) { engine.writeValue(c.value, c.reg, sink); });
+        EXPECT_TRUE(w.link.ok()) << c.reg;
+        EXPECT_EQ(w.first, c.reg);
+        EXPECT_EQ(w.count, c.count);
+    }
+    EXPECT_TRUE(await<WriteResult>([&](auto sink) { engine.writeRegister16(3, sink); }).link.ok());
+    EXPECT_THAT(writesAndCommands(link.fake()),
+                ElementsAre("w 10 9029", "w 160 65206", "w 40 65534,65535", "w 240 4464,1", "w 16 3"));
 }
 
-TEST_F(EngineTest, AFailedWriteValueSaysWriteFailed) {
+TEST_F(EngineTest, AFailedWriteSaysWhyAndShowsNoMessageOfItsOwn) {
     FakeLink link(FakeLink::unit());
     Monitor_Thread& engine = identified(link);
     {
         std::lock_guard g(link.fake().mutex);
         link.fake().writeScript = "nnn";
     }
-    EXPECT_FALSE(engine.writeValue(1, 10));
+    WriteResult w = await<WriteResult>([&](auto sink) { engine.writeValue(1, 10, sink); });
+    EXPECT_EQ(w.link.status, LinkStatus::NoAnswer);
+    EXPECT_EQ(w.link.attempts, 3);
+    EXPECT_EQ(describeLinkResult(w.link, 254, "127.0.0.1:502", {TransferWhat::Write, 10, 1}),
+              "no answer from unit 254 at 127.0.0.1:502 to the write of register 10 after 3 attempts");
     std::lock_guard g(link.notifier.mutex);
-    ASSERT_EQ(link.notifier.messages.size(), 1u);
-    EXPECT_EQ(link.notifier.messages[0],
-              std::make_pair(std::string("Write Failed"), std::string("Write Failed")));
+    EXPECT_TRUE(link.notifier.messages.empty()); // the window words the failure, not the engine
 }
 
 TEST_F(EngineTest, RegisterBlocksGoInRequestsOfTwentySevenEvenAfterAFailure) {
@@ -452,7 +503,9 @@ TEST_F(EngineTest, RegisterBlocksGoInRequestsOfTwentySevenEvenAfterAFailure) {
         std::vector<std::string> requests; // each tried until acknowledged, up to three times
     } cases[] = {
         {"", true, {"w 300", "w 327", "w 354"}},
-        {"ynnny", true, {"w 300", "w 327", "w 327", "w 327", "w 354"}},
+        // A request that failed fails the block, though the ones after it went through.
+        {"ynnny", false, {"w 300", "w 327", "w 327", "w 327", "w 354"}},
+        {"nnnyy", false, {"w 300", "w 300", "w 300", "w 327", "w 354"}},
         {"yynnn", false, {"w 300", "w 327", "w 354", "w 354", "w 354"}},
     };
     for (const Case& c : cases) {
@@ -462,7 +515,9 @@ TEST_F(EngineTest, RegisterBlocksGoInRequestsOfTwentySevenEvenAfterAFailure) {
             link.fake().writeScript = c.script;
         }
         link.fake().takeLog();
-        EXPECT_EQ(engine.writeRegisterBlock(bytes.data(), 60, 300), c.result);
+        WriteResult w =
+            await<WriteResult>([&](auto sink) { engine.writeRegisterBlock(bytes, 60, 300, sink); });
+        EXPECT_EQ(w.link.ok(), c.result);
         auto log = link.fake().takeLog();
         std::erase_if(log, [](const std::string& l) { return !l.starts_with("w "); });
         std::vector<std::string> starts;
@@ -481,16 +536,25 @@ TEST_F(EngineTest, AddressesAndTheClockAreWrittenAsTheUnitReadsThem) {
     FakeLink link(FakeLink::unit());
     Monitor_Thread& engine = identified(link);
     link.fake().takeLog();
-    EXPECT_TRUE(engine.writeIpAddress(101, "192.168.001.010"));
-    EXPECT_FALSE(engine.writeIpAddress(101, "192.168.1.10")); // not the field's form: nothing written
-    EXPECT_FALSE(engine.writeIpAddress(101, "300.168.001.010"));
-    EXPECT_TRUE(engine.writeMacAddress(107, {0x02, 0x11, 0x33, 0x44, 0x55, 0x66}));
-    EXPECT_TRUE(engine.writeMacAddress(110, {0x02, 0x11, 0x33, 0x44, 0x55, 0x66}));
-    EXPECT_TRUE(engine.setClock());
-    auto log = link.fake().takeLog();
-    std::erase_if(log, [](const std::string& l) { return l[0] == 'r'; });
-    EXPECT_THAT(log, ElementsAre("w 101 266,49320", "w 156 21862,13124,529", "c 6", "w 156 21862,13124,529",
-                                 "c 7", "w 152 7930,3589", "w 150 777,2021", "c 3"));
+    auto ip = [&](const char* text) {
+        return await<WriteResult>([&](auto sink) { engine.writeIpAddress(101, text, sink); }).link;
+    };
+    EXPECT_TRUE(ip("192.168.001.010").ok());
+    EXPECT_EQ(ip("192.168.1.10").status, LinkStatus::Refused); // not the field's form: nothing written
+    EXPECT_EQ(ip("300.168.001.010").status, LinkStatus::Refused);
+    const std::array<uint8_t, 6> mac{0x02, 0x11, 0x33, 0x44, 0x55, 0x66};
+    for (int reg : {107, 110}) {
+        UnitCommandResult c =
+            await<UnitCommandResult>([&](auto sink) { engine.writeMacAddress(reg, mac, sink); });
+        EXPECT_TRUE(c.registersWritten && c.acknowledged);
+    }
+    UnitCommandResult clockSet = await<UnitCommandResult>([&](auto sink) { engine.setClock(sink); });
+    EXPECT_TRUE(clockSet.registersWritten);
+    EXPECT_TRUE(clockSet.acknowledged);
+    EXPECT_EQ(clockSet.command, 3);
+    EXPECT_THAT(writesAndCommands(link.fake()),
+                ElementsAre("w 101 266,49320", "w 156 21862,13124,529", "c 6", "w 156 21862,13124,529", "c 7",
+                            "w 152 7930,3589", "w 150 777,2021", "c 3"));
 }
 
 TEST_F(EngineTest, TheClockCommandFollowsOnlyCompleteWrites) {
@@ -510,25 +574,36 @@ TEST_F(EngineTest, TheClockCommandFollowsOnlyCompleteWrites) {
             link.fake().writeScript = c.script;
         }
         link.fake().takeLog();
-        EXPECT_FALSE(engine.setClock());
-        auto log = link.fake().takeLog();
-        std::erase_if(log, [](const std::string& l) { return l[0] == 'r'; });
-        EXPECT_THAT(log, ElementsAreArray(c.sent));
+        UnitCommandResult r = await<UnitCommandResult>([&](auto sink) { engine.setClock(sink); });
+        EXPECT_FALSE(r.registersWritten);
+        EXPECT_FALSE(r.acknowledged);
+        EXPECT_EQ(r.link.status, LinkStatus::NoAnswer);
+        EXPECT_THAT(writesAndCommands(link.fake()), ElementsAreArray(c.sent));
     }
 }
 
-TEST_F(EngineTest, UnitCommandsSendTheirNumbers) {
+TEST_F(EngineTest, UnitCommandsSendTheirNumbersAndSayWhetherTheUnitAcknowledged) {
     FakeLink link(FakeLink::unit());
     Monitor_Thread& engine = identified(link);
     link.fake().takeLog();
-    EXPECT_TRUE(engine.resetToDefaults());
-    EXPECT_TRUE(engine.clearEvents());
-    EXPECT_TRUE(engine.remoteCalibration());
-    EXPECT_TRUE(engine.dumpDiagnostics());
-    EXPECT_TRUE(engine.lastCommandAcknowledged());
-    auto log = link.fake().takeLog();
-    std::erase_if(log, [](const std::string& l) { return l[0] != 'c'; });
-    EXPECT_THAT(log, ElementsAre("c 5", "c 2", "c 16", "c 18"));
+    using Op = RequestId (Monitor_Thread::*)(std::function<void(UnitCommandResult)>);
+    const std::pair<Op, int> ops[] = {{&Monitor_Thread::resetToDefaults, 5},
+                                      {&Monitor_Thread::clearEvents, 2},
+                                      {&Monitor_Thread::remoteCalibration, 16},
+                                      {&Monitor_Thread::dumpDiagnostics, 18}};
+    for (auto [op, n] : ops) {
+        UnitCommandResult r = await<UnitCommandResult>([&](auto sink) { (engine.*op)(sink); });
+        EXPECT_TRUE(r.acknowledged) << n;
+        EXPECT_EQ(r.command, n);
+    }
+    EXPECT_THAT(writesAndCommands(link.fake()), ElementsAre("c 5", "c 2", "c 16", "c 18"));
+    // A unit that does not acknowledge: the command went out once and the result says so.
+    link.fake().silent = true;
+    UnitCommandResult r = await<UnitCommandResult>([&](auto sink) { engine.resetToDefaults(sink); });
+    EXPECT_FALSE(r.acknowledged);
+    EXPECT_TRUE(r.link.sent);
+    EXPECT_EQ(r.link.attempts, 1);
+    EXPECT_THAT(writesAndCommands(link.fake()), ElementsAre("c 5"));
 }
 
 TEST_F(EngineTest, Register199MattersFromVersion300) {
@@ -542,45 +617,154 @@ TEST_F(EngineTest, Register199MattersFromVersion300) {
         auto unit = FakeLink::unit(c.firmware);
         unit->regs[199] = c.reg199;
         FakeLink link(unit);
-        Monitor_Thread& engine = identified(link);
-        EXPECT_EQ(engine.register199Flag(), c.flag);
+        identified(link);
+        EXPECT_EQ(link.notifier.lastPass()->register199Flag(), c.flag);
     }
 }
 
-TEST_F(EngineTest, CallsAfterTheEngineEndedFail) {
+TEST_F(EngineTest, RequestsAfterTheEngineEndedAreCancelledUnsent) {
     FakeLink link(FakeLink::unit());
     Monitor_Thread& engine = identified(link);
     engine.requestStop();
     engine.join();
     ASSERT_TRUE(engine.finished());
     link.fake().takeLog();
-    EXPECT_FALSE(engine.readBlock(0, 10));
-    EXPECT_FALSE(engine.writeRegister16(1));
-    EXPECT_FALSE(engine.setClock());
-    EXPECT_FALSE(engine.resetToDefaults());
-    EXPECT_FALSE(engine.writeValue(1, 10));
-    const uint8_t bytes[2] = {0, 1};
-    EXPECT_FALSE(engine.writeRegisterBlock(bytes, 1, 300));
-    engine.readEventRecords(true);
+    EXPECT_EQ(await<WriteResult>([&](auto sink) { engine.writeRegister16(1, sink); }).link.status,
+              LinkStatus::Cancelled);
+    EXPECT_EQ(await<UnitCommandResult>([&](auto sink) { engine.resetToDefaults(sink); }).link.status,
+              LinkStatus::Cancelled);
+    EventReadResult events = readEvents(engine, true);
+    EXPECT_EQ(events.kind, EventReadResult::Kind::Cancelled);
     EXPECT_TRUE(link.fake().takeLog().empty());
-    std::lock_guard g(link.notifier.mutex);
-    ASSERT_FALSE(link.notifier.events.empty());
-    EXPECT_EQ(link.notifier.events.back().second[0], "999");
-    ASSERT_EQ(link.notifier.messages.size(), 1u);
-    EXPECT_EQ(link.notifier.messages[0].first, "Write Failed");
 }
 
 TEST_F(EngineTest, ReadBlockRefusesRangesOutsideTheCache) {
     FakeLink link(FakeLink::unit());
     Monitor_Thread& engine = identified(link);
     link.fake().takeLog();
-    EXPECT_FALSE(engine.readBlock(990, 20));
-    EXPECT_FALSE(engine.readBlock(-1, 5));
-    EXPECT_FALSE(engine.readBlock(0, 0));
-    EXPECT_TRUE(engine.readBlock(950, 50));
+    struct Reads {
+        LinkResult link = LinkResult::failure(LinkStatus::Cancelled);
+        std::vector<LinkStatus> statuses;
+    };
+    Reads r = await<Reads>([&](auto sink) {
+        engine.submit<Reads>(
+            "reads",
+            [](UnitLink& unit) {
+                Reads out;
+                for (auto [first, count] : {std::pair{990, 20}, {-1, 5}, {0, 0}, {950, 50}})
+                    out.statuses.push_back(unit.readBlock(first, count).status);
+                out.link = LinkResult::done();
+                return out;
+            },
+            sink);
+    });
+    EXPECT_THAT(r.statuses,
+                ElementsAre(LinkStatus::Refused, LinkStatus::Refused, LinkStatus::Refused, LinkStatus::Done));
     auto log = link.fake().takeLog();
     std::erase_if(log, [](const std::string& l) { return !l.starts_with("r 9"); });
     EXPECT_THAT(log, ElementsAre("r 950 50"));
+}
+
+// ---- the request queue ----
+
+TEST_F(EngineTest, RequestsRunInTheOrderAskedWhilePassesGoOn) {
+    auto unit = FakeLink::unit();
+    FakeLink link(unit);
+    Monitor_Thread& engine = identified(link);
+    std::vector<int> order;
+    std::mutex m;
+    Results<WriteResult> results;
+    // A slow request: the passes that fall due while it runs are made between its transfers.
+    const int passesBefore = link.notifier.passCount();
+    engine.submit<WriteResult>(
+        "slow",
+        [&](UnitLink& u) {
+            WriteResult w;
+            for (int i = 0; i < 10; ++i) {
+                const uint16_t v = static_cast<uint16_t>(i);
+                w.link = u.writeRegisters(300, 1, &v);
+                u.pause(10ms);
+            }
+            std::lock_guard g(m);
+            order.push_back(1);
+            return w;
+        },
+        results.sink());
+    for (int k = 2; k <= 4; ++k)
+        engine.writeRegister16(static_cast<uint16_t>(k), [&, k](WriteResult w) {
+            {
+                std::lock_guard g(m);
+                order.push_back(k);
+            }
+            results.sink()(std::move(w));
+        });
+    ASSERT_TRUE(results.wait(4));
+    std::lock_guard g(m);
+    EXPECT_THAT(order, ElementsAre(1, 2, 3, 4));
+    EXPECT_GT(link.notifier.passCount(), passesBefore + 3); // passes every 5 ms meanwhile
+}
+
+TEST_F(EngineTest, StoppingCancelsQueuedRequestsAndAbortsTheRunningOne) {
+    auto unit = FakeLink::unit();
+    FakeLink link(unit);
+    Monitor_Thread& engine = identified(link);
+    std::atomic<bool> started{false};
+    Results<WriteResult> running;
+    engine.submit<WriteResult>(
+        "until stopped",
+        [&](UnitLink& u) {
+            started = true;
+            WriteResult w;
+            while (u.pause(5ms)) {
+            }
+            w.link = u.writeRegisters(300, 1, std::array<uint16_t, 1>{7}.data()); // after the stop
+            return w;
+        },
+        running.sink());
+    Results<WriteResult> queued;
+    engine.writeRegister16(1, queued.sink());
+    engine.writeRegister16(2, queued.sink());
+    while (!started) std::this_thread::sleep_for(1ms);
+    link.fake().takeLog();
+    engine.requestStop();
+    auto aborted = running.wait();
+    ASSERT_TRUE(aborted);
+    EXPECT_EQ(aborted->link.status, LinkStatus::Aborted);
+    ASSERT_TRUE(queued.wait(2));
+    for (const WriteResult& w : queued.got) EXPECT_EQ(w.link.status, LinkStatus::Cancelled);
+    engine.join();
+    EXPECT_TRUE(writesAndCommands(link.fake()).empty()); // nothing of them reached the unit
+}
+
+TEST_F(EngineTest, ARequestCanBeCancelledQueuedOrRunning) {
+    auto unit = FakeLink::unit();
+    FakeLink link(unit);
+    Monitor_Thread& engine = identified(link);
+    std::atomic<bool> started{false};
+    Results<WriteResult> first;
+    const RequestId running = engine.submit<WriteResult>(
+        "cancellable",
+        [&](UnitLink& u) {
+            started = true;
+            WriteResult w;
+            while (!u.cancelled()) u.pause(2ms);
+            w.link = LinkResult::failure(LinkStatus::Cancelled, "stopped at step 1");
+            return w;
+        },
+        first.sink());
+    Results<WriteResult> second;
+    const RequestId queued = engine.writeRegister16(9, second.sink());
+    while (!started) std::this_thread::sleep_for(1ms);
+    engine.cancel(queued);
+    auto q = second.wait();
+    ASSERT_TRUE(q);
+    EXPECT_EQ(q->link.status, LinkStatus::Cancelled);
+    engine.cancel(running);
+    auto r = first.wait();
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->link.detail, "stopped at step 1");
+    // The engine goes on polling and serving requests.
+    EXPECT_TRUE(await<WriteResult>([&](auto sink) { engine.writeRegister16(3, sink); }).link.ok());
 }
 
 } // namespace

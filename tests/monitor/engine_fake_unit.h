@@ -108,15 +108,21 @@ public:
     ~FakeTransport() override {
         if (onDestroy_) onDestroy_();
     }
-    bool readHoldingRegisters(int, int first, int count, uint16_t* dest, uint16_t) override {
-        return unit_->read(first, count, dest);
+    LinkResult readHoldingRegisters(int, int first, int count, uint16_t* dest, uint16_t) override {
+        return result(unit_->read(first, count, dest));
     }
-    bool writeMultipleRegisters(int, int first, int count, const uint16_t* src) override {
-        return unit_->write(first, count, src);
+    LinkResult writeMultipleRegisters(int, int first, int count, const uint16_t* src) override {
+        return result(unit_->write(first, count, src));
     }
-    bool executeCommand(int, int command) override { return unit_->command(command); }
+    LinkResult executeCommand(int, int command) override { return result(unit_->command(command)); }
 
 private:
+    // Every request reaches the fake unit; one it does not answer is a silent one.
+    static LinkResult result(bool answered) {
+        LinkResult r = answered ? LinkResult::done() : LinkResult::failure(LinkStatus::NoAnswer);
+        r.sent = true;
+        return r;
+    }
     std::shared_ptr<FakeUnit> unit_;
     std::function<void()> onDestroy_;
 };
@@ -175,7 +181,6 @@ public:
         : unit_(std::move(unit)) {
         settings.linkType = LinkModbusTcp;
         settings.ipAddress = "127.0.0.1";
-        options.tables = &tables;
         options.pollInterval = 5ms;
         options.clock = [] { return ClockFields{2021, 3, 9, 14, 5, 30, 250}; };
         options.makeProtocol = [this](const ConnectionSettings& s) {
@@ -210,7 +215,6 @@ private:
 public:
     ConnectionSettings settings;
     MonitorOptions options;
-    RegisterTables tables;
     RecordingNotifier notifier;
     InlineDispatcher dispatcher;
     std::function<void()> onBuild;

@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 namespace kt::test {
@@ -20,30 +21,25 @@ struct RecordingNotifier : MonitorNotifier {
     std::condition_variable changed;
     int passes = 0;
     int fallbacks = 0;
+    std::string fallbackReason;
+    PassSnapshotPtr last;
     std::vector<std::pair<std::string, std::string>> messages; // text, title
-    std::vector<std::pair<int32_t, std::array<int32_t, NetworkInputCount>>> networkInputs;
-    std::vector<std::pair<uint16_t, std::array<std::string, EventTextCount>>> events;
-    std::function<void()> duringPass; // runs inside statusRefresh
+    std::vector<NetworkInputs> networkInputs;
+    std::function<void(const PassSnapshot&)> duringPass; // runs inside passCompleted
 
-    void statusRefresh(int) override {
-        if (duringPass) duringPass();
+    void passCompleted(PassSnapshotPtr pass) override {
+        if (duringPass) duringPass(*pass);
         std::lock_guard g(mutex);
         ++passes;
+        if (pass->networkInputs) networkInputs.push_back(*pass->networkInputs);
+        last = std::move(pass);
         changed.notify_all();
     }
-    void networkInputStatus(int32_t flags, const std::array<int32_t, NetworkInputCount>& status) override {
-        std::lock_guard g(mutex);
-        networkInputs.emplace_back(flags, status);
-        changed.notify_all();
-    }
-    void startFallbackTimer() override {
+    void identificationFailed(const std::string& why) override {
         std::lock_guard g(mutex);
         ++fallbacks;
+        fallbackReason = why;
         changed.notify_all();
-    }
-    void eventListUpdate(uint16_t count, const std::array<std::string, EventTextCount>& texts) override {
-        std::lock_guard g(mutex);
-        events.emplace_back(count, texts);
     }
     void showMessage(const std::string& text, const std::string& title) override {
         std::lock_guard g(mutex);
@@ -57,6 +53,35 @@ struct RecordingNotifier : MonitorNotifier {
     int passCount() {
         std::lock_guard g(mutex);
         return passes;
+    }
+    PassSnapshotPtr lastPass() {
+        std::lock_guard g(mutex);
+        return last;
+    }
+};
+
+// Collects the results of requests, whatever thread delivers them, with a bounded wait.
+template <class Result> struct Results {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<Result> got;
+
+    std::function<void(Result)> sink() {
+        return [this](Result r) {
+            std::lock_guard g(mutex);
+            got.push_back(std::move(r));
+            changed.notify_all();
+        };
+    }
+    // The n-th result (from 1), or nothing after `timeout`.
+    std::optional<Result> wait(size_t n = 1, std::chrono::milliseconds timeout = 10s) {
+        std::unique_lock g(mutex);
+        if (!changed.wait_for(g, timeout, [&] { return got.size() >= n; })) return std::nullopt;
+        return got[n - 1];
+    }
+    size_t count() {
+        std::lock_guard g(mutex);
+        return got.size();
     }
 };
 

@@ -64,16 +64,26 @@ struct SimLink {
     }
 };
 
-std::string valueOf(int reg) {
-    auto lock = lockRegisterValues();
-    return registerTables().RegisterValues[reg].value;
+std::string valueOf(SimLink& link, int reg) {
+    PassSnapshotPtr pass = link.notifier.lastPass();
+    return pass ? pass->values[reg].value : std::string("(no pass)");
 }
 
-std::string valueLabelled(std::string_view label) {
-    auto lock = lockRegisterValues();
-    for (const RegisterValue& v : registerTables().RegisterValues)
+std::string valueLabelled(SimLink& link, std::string_view label) {
+    PassSnapshotPtr pass = link.notifier.lastPass();
+    if (!pass) return "(no pass)";
+    for (const RegisterValue& v : pass->values)
         if (v.label == label) return v.value;
     return {};
+}
+
+// Submits one request through `submit` and waits for its result.
+template <class Result, class Submit> Result await(Submit&& submit) {
+    Results<Result> results;
+    submit(results.sink());
+    std::optional<Result> r = results.wait(1, 60s);
+    EXPECT_TRUE(r) << "no result";
+    return r.value_or(Result{});
 }
 
 TEST(EngineSim, AUnitRefusingFiftyRegistersIsPolledInTwenties) {
@@ -106,7 +116,7 @@ TEST(EngineSim, APrototypeFirmwareReadsTheFileOfItsVersion) {
     EXPECT_EQ(id->registerFile, "registersHV_250.xml");
     EXPECT_EQ(engine.firmwareVersion(), 250);
     ASSERT_TRUE(link.notifier.waitForPasses(1, 20s));
-    EXPECT_EQ(valueOf(1), "33019");
+    EXPECT_EQ(valueOf(link, 1), "33019");
     std::lock_guard g(link.notifier.mutex);
     EXPECT_TRUE(link.notifier.messages.empty());
 }
@@ -116,25 +126,27 @@ TEST(EngineSim, EventRecordsArriveNewestFirst) {
         SCOPED_TRACE(name(via));
         SimLink link(via, {"--model-type", "0", "--firmware", "300", "--events", "5", "--newest", "2"});
         Monitor_Thread& engine = link.identified();
-        engine.readEventRecords(true);
-        engine.readEventRecords(false);
+        const EventReadResult all =
+            await<EventReadResult>([&](auto sink) { engine.readEventRecords(true, sink); });
+        const EventReadResult countOnly =
+            await<EventReadResult>([&](auto sink) { engine.readEventRecords(false, sink); });
 
         std::vector<std::string> selectors;
         for (const std::string& line : link.log())
             if (line.starts_with("fc=16 start=62 count=1 values=")) selectors.push_back(line.substr(30));
         EXPECT_EQ(selectors, (std::vector<std::string>{"2", "1", "0", "4", "3"}));
 
-        std::lock_guard g(link.notifier.mutex);
-        const auto& events = link.notifier.events;
-        ASSERT_EQ(events.size(), 6u);
+        ASSERT_EQ(all.kind, EventReadResult::Kind::Records);
+        EXPECT_TRUE(all.link.ok());
+        EXPECT_EQ(all.count, 5);
+        ASSERT_EQ(all.records.size(), 5u);
         const char* current[] = {"12", "11", "10", "14", "13"}; // record k: NGR current 10 + k
         for (int i = 0; i < 5; ++i) {
-            EXPECT_EQ(events[i].first, 5);
-            EXPECT_EQ(events[i].second[0], std::to_string(i));
-            EXPECT_EQ(events[i].second[3], current[i]) << "record " << i;
+            EXPECT_EQ(all.records[i].number, i);
+            EXPECT_EQ(all.records[i].texts[2], current[i]) << "record " << i;
         }
-        EXPECT_EQ(events[5].second[0], "999"); // then only the count
-        EXPECT_EQ(events[5].first, 5);
+        EXPECT_EQ(countOnly.kind, EventReadResult::Kind::CountOnly); // then only the count
+        EXPECT_EQ(countOnly.count, 5);
     }
 }
 
@@ -153,10 +165,12 @@ TEST(EngineSim, NetworkInputsAreReadForTheIec61850OptionsOnly) {
         EXPECT_EQ(link.notifier.networkInputs.empty(), !network);
         if (!network) continue;
         // The last update is what registers 780..796 held at the last pass.
-        const auto& [flags, status] = link.notifier.networkInputs.back();
-        EXPECT_EQ(std::to_string(flags), std::to_string(std::stol(engine.registerText(780, 2))));
+        const NetworkInputs& inputs = link.notifier.networkInputs.back();
+        const PassSnapshotPtr last = link.notifier.last;
+        ASSERT_TRUE(last);
+        EXPECT_EQ(std::to_string(inputs.flags), std::to_string(std::stol(last->registerText(780, 2))));
         for (int k = 0; k < NetworkInputCount; ++k)
-            EXPECT_EQ(std::to_string(status[k]), engine.registerText(781 + k, 1)) << "input " << k + 1;
+            EXPECT_EQ(std::to_string(inputs.status[k]), last->registerText(781 + k, 1)) << "input " << k + 1;
     }
 }
 
@@ -165,7 +179,8 @@ TEST(EngineSim, SetClockWritesTimeThenDateThenCommandThree) {
         SCOPED_TRACE(name(via));
         SimLink link(via, {"--firmware", "300"});
         Monitor_Thread& engine = link.identified();
-        ASSERT_TRUE(engine.setClock());
+        const UnitCommandResult clock = await<UnitCommandResult>([&](auto sink) { engine.setClock(sink); });
+        ASSERT_TRUE(clock.acknowledged) << clock.link.detail;
         std::vector<std::string> writes;
         for (const std::string& line : link.log())
             if (!line.starts_with("fc=3 ")) writes.push_back(line);
@@ -175,8 +190,8 @@ TEST(EngineSim, SetClockWritesTimeThenDateThenCommandThree) {
         // The unit's clock now runs from the time sent, as the next passes show.
         const int passes = link.notifier.passCount();
         ASSERT_TRUE(link.notifier.waitForPasses(passes + 2, 20s));
-        EXPECT_EQ(valueLabelled("DB_DATE"), "9/3/2021");
-        EXPECT_THAT(valueLabelled("DB_TIME"), ::testing::StartsWith("14:0"));
+        EXPECT_EQ(valueLabelled(link, "DB_DATE"), "9/3/2021");
+        EXPECT_THAT(valueLabelled(link, "DB_TIME"), ::testing::StartsWith("14:0"));
     }
 }
 
@@ -185,11 +200,14 @@ TEST(EngineSim, UnitCommandsReachTheUnit) {
         SCOPED_TRACE(name(via));
         SimLink link(via, {"--firmware", "300"});
         Monitor_Thread& engine = link.identified();
-        EXPECT_TRUE(engine.resetToDefaults());
-        EXPECT_TRUE(engine.clearEvents());
-        EXPECT_TRUE(engine.remoteCalibration());
-        EXPECT_TRUE(engine.dumpDiagnostics());
-        EXPECT_TRUE(engine.writeMacAddress(107, {0x02, 0x11, 0x33, 0x44, 0x55, 0x66}));
+        using Op = RequestId (Monitor_Thread::*)(std::function<void(UnitCommandResult)>);
+        for (Op op : {&Monitor_Thread::resetToDefaults, &Monitor_Thread::clearEvents,
+                      &Monitor_Thread::remoteCalibration, &Monitor_Thread::dumpDiagnostics})
+            EXPECT_TRUE(await<UnitCommandResult>([&](auto sink) { (engine.*op)(sink); }).acknowledged);
+        const std::array<uint8_t, 6> mac{0x02, 0x11, 0x33, 0x44, 0x55, 0x66};
+        EXPECT_TRUE(await<UnitCommandResult>([&](auto sink) {
+                        engine.writeMacAddress(107, mac, sink);
+                    }).acknowledged);
         std::vector<std::string> writes;
         for (const std::string& line : link.log())
             if (!line.starts_with("fc=3 ")) writes.push_back(line);

@@ -1,6 +1,6 @@
-// The monitor engine's threads: hand-overs to a GUI queue and their cancellation, stopping while
-// the link is busy, a new engine started while the old one still ends, and readers of the
-// register values beside the polling thread.
+// The monitor engine's threads: notifications queued for a GUI loop, stopping while the link is
+// busy, a new engine started while the old one still ends, and readers of the pass snapshots
+// beside the polling thread.
 #include "engine_fake_unit.h"
 
 #include <gmock/gmock.h>
@@ -26,33 +26,34 @@ template <typename Pred> bool pump(QueuedDispatcher& gui, Pred done) {
     return done();
 }
 
-TEST_F(EngineThreads, NotificationsRunOnTheGuiLoopWhileThePollerWaits) {
-    FakeLink link(FakeLink::unit());
+TEST_F(EngineThreads, PassesGoOnWhileTheGuiIsBusyAndEachKeepsItsOwnValues) {
+    auto unit = FakeLink::unit();
+    // Register 10 counts the passes' first requests.
+    unit->onRead = [&](int first) {
+        if (first != 0) return;
+        std::lock_guard g(unit->mutex);
+        ++unit->regs[10];
+    };
+    FakeLink link(unit);
     QueuedDispatcher gui;
-    auto engine = std::make_unique<Monitor_Thread>(link.settings, link.notifier, gui, [&] {
-        MonitorOptions o = link.options;
-        o.resourcesFolder = folder();
-        return o;
-    }());
+    MonitorOptions options = link.options;
+    options.resourcesFolder = folder();
+    auto engine = std::make_unique<Monitor_Thread>(link.settings, link.notifier, gui, options);
     ASSERT_TRUE(engine->waitForIdentification(10s));
-    // The first pass is posted and the poller waits for it: no second pass meanwhile.
-    ASSERT_TRUE(gui.waitForCall());
-    const int readsAtPost = [&] {
-        std::lock_guard g(link.fake().mutex);
-        return link.fake().readsDone;
-    }();
-    std::this_thread::sleep_for(100ms); // twenty poll intervals
-    {
-        std::lock_guard g(link.fake().mutex);
-        EXPECT_EQ(link.fake().readsDone, readsAtPost);
-    }
+    // The GUI does not get round to its queue: the engine does not wait for it.
+    ASSERT_TRUE(unit->waitFor([](FakeUnit& u) { return u.regs[10] > 6; }));
     EXPECT_EQ(link.notifier.passCount(), 0);
-    ASSERT_TRUE(gui.runOne());
-    EXPECT_EQ(link.notifier.passCount(), 1);
-    ASSERT_TRUE(pump(gui, [&] { return link.notifier.passCount() >= 3; }));
+    // Each queued pass shows the values of its own pass, in order.
+    std::vector<std::string> seen;
+    link.notifier.duringPass = [&](const PassSnapshot& p) { seen.push_back(p.values[10].value); };
+    for (int i = 0; i < 4; ++i) ASSERT_TRUE(gui.runOne());
+    ASSERT_EQ(seen.size(), 4u);
+    for (size_t i = 1; i < seen.size(); ++i) EXPECT_EQ(std::stoi(seen[i]), std::stoi(seen[i - 1]) + 1);
+    engine->requestStop();
+    engine->join();
 }
 
-TEST_F(EngineThreads, AStopCancelsAPendingHandOverForGood) {
+TEST_F(EngineThreads, CallsQueuedForADeletedEngineDoNothing) {
     auto notifier = std::make_unique<RecordingNotifier>();
     FakeLink link(FakeLink::unit());
     QueuedDispatcher gui;
@@ -61,18 +62,45 @@ TEST_F(EngineThreads, AStopCancelsAPendingHandOverForGood) {
     auto engine = std::make_unique<Monitor_Thread>(link.settings, *notifier, gui, options);
     ASSERT_TRUE(engine->waitForIdentification(10s));
     ASSERT_TRUE(gui.waitForCall());
+    Results<WriteResult> results;
+    engine->writeRegister16(1, results.sink());
     // The GUI is busy elsewhere; the window disconnects and even deletes the engine.
     engine->requestStop();
     engine->join();
     EXPECT_TRUE(engine->finished());
+    EXPECT_FALSE(engine->idle()); // calls still wait in the GUI's queue
     engine.reset();
-    notifier.reset(); // a cancelled call must not touch it
-    // The GUI loop gets round to the queued call: it does nothing.
-    EXPECT_TRUE(gui.runOne());
-    EXPECT_FALSE(gui.runOne());
+    notifier.reset(); // a queued call must not touch it
+    // The GUI loop gets round to the queued calls: they do nothing.
+    while (gui.runOne()) {
+    }
+    EXPECT_EQ(results.count(), 0u);
 }
 
-TEST_F(EngineThreads, ALoaderMessageWaitingForTheGuiIsCancelledByAStop) {
+TEST_F(EngineThreads, AnEngineIsIdleOnlyOnceItsResultsHaveRun) {
+    FakeLink link(FakeLink::unit());
+    QueuedDispatcher gui;
+    MonitorOptions options = link.options;
+    options.resourcesFolder = folder();
+    auto engine = std::make_unique<Monitor_Thread>(link.settings, link.notifier, gui, options);
+    ASSERT_TRUE(engine->waitForIdentification(10s));
+    Results<WriteResult> results;
+    engine->requestStop();
+    engine->writeRegister16(1, results.sink()); // too late: cancelled
+    engine->join();
+    EXPECT_TRUE(engine->finished());
+    EXPECT_FALSE(engine->idle());
+    while (gui.runOne()) {
+    }
+    EXPECT_TRUE(engine->idle());
+    auto r = results.wait(1, 0ms);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->link.status, LinkStatus::Cancelled);
+    // Notifications of a stopped engine were dropped; the cancellation was not.
+    EXPECT_EQ(link.notifier.passCount(), 0);
+}
+
+TEST_F(EngineThreads, ALoaderMessageQueuedBeforeAStopIsDropped) {
     FakeLink link(FakeLink::unit(290, 2)); // falls back from 2.90 to 2.50: a message first
     QueuedDispatcher gui;
     MonitorOptions options = link.options;
@@ -81,7 +109,6 @@ TEST_F(EngineThreads, ALoaderMessageWaitingForTheGuiIsCancelledByAStop) {
     ASSERT_TRUE(gui.waitForCall());
     engine->requestStop();
     engine->join();
-    EXPECT_FALSE(engine->identified());
     while (gui.runOne()) {
     }
     std::lock_guard g(link.notifier.mutex);
@@ -89,27 +116,14 @@ TEST_F(EngineThreads, ALoaderMessageWaitingForTheGuiIsCancelledByAStop) {
     EXPECT_EQ(link.notifier.fallbacks, 0); // a stop is no identification failure
 }
 
-TEST_F(EngineThreads, AHandOverAlreadyRunningIsWaitedFor) {
+TEST_F(EngineThreads, AStopFromInsideAPassNotificationEndsTheEngine) {
     FakeLink link(FakeLink::unit());
-    QueuedDispatcher gui;
-    MonitorOptions options = link.options;
-    options.resourcesFolder = folder();
-    std::atomic<bool> insideRefresh{false};
-    std::atomic<bool> endedDuringRefresh{false};
     Monitor_Thread* self = nullptr;
-    link.notifier.duringPass = [&] {
-        insideRefresh = true;
-        self->requestStop(); // e.g. the window disconnects from inside the refresh
-        std::this_thread::sleep_for(100ms);
-        endedDuringRefresh = self->finished();
-        insideRefresh = false;
-    };
-    auto engine = std::make_unique<Monitor_Thread>(link.settings, link.notifier, gui, options);
-    self = engine.get();
-    ASSERT_TRUE(gui.waitForCall());
-    gui.runOne();
-    engine->join();
-    EXPECT_FALSE(endedDuringRefresh);
+    link.notifier.duringPass = [&](const PassSnapshot&) { self->requestStop(); };
+    Monitor_Thread& engine = link.start(folder());
+    self = &engine;
+    engine.join();
+    EXPECT_TRUE(engine.finished());
     EXPECT_EQ(link.notifier.passCount(), 1);
 }
 
@@ -197,7 +211,6 @@ TEST_F(EngineThreads, ANewEngineWaitsUntilTheOldOneHasLetGoOfTheLink) {
         std::lock_guard g(mutex);
         EXPECT_EQ(order, (std::vector<std::string>{"old link closed", "new link built, old finished: yes"}));
     }
-    // The old engine's tables were replaced by the new unit's.
     EXPECT_EQ(newEngine.identification()->registerFile, "registersHV_300.xml");
     EXPECT_EQ(newLink.builds(), 1);
     oldLink.reset(); // deleting the old engine now disturbs nothing
@@ -221,7 +234,7 @@ TEST_F(EngineThreads, ANewEngineAskedToStopWhileWaitingEndsWithoutTouchingTheLin
     EXPECT_FALSE(newEngine.waitForIdentification(0ms));
 }
 
-TEST_F(EngineThreads, ReadersNeverSeeAHalfWrittenValue) {
+TEST_F(EngineThreads, SnapshotsAreReadBesideThePollerWithoutLocks) {
     auto unit = FakeLink::unit();
     // Register 11 is a 16-register text; the unit flips it between two full texts.
     auto text = [](char c) {
@@ -242,26 +255,22 @@ TEST_F(EngineThreads, ReadersNeverSeeAHalfWrittenValue) {
 
     std::atomic<bool> done{false};
     std::atomic<int> torn{0}, reads{0};
-    std::jthread reader([&] {
+    auto reader = [&] {
         while (!done) {
-            std::string v;
-            {
-                auto lock = lockRegisterValues();
-                v = link.tables.RegisterValues[11].value;
-            }
+            PassSnapshotPtr pass = engine.lastPass();
+            if (!pass) continue;
+            const std::string v = pass->values[11].value;
+            const std::string t = pass->registerText(11, ValueType::Text32);
             ++reads;
-            if (!v.empty() && v != std::string(32, 'A') && v != std::string(32, 'B')) ++torn;
+            if (v != std::string(32, 'A') && v != std::string(32, 'B')) ++torn;
+            if (t != v) ++torn;
         }
-    });
-    // The GUI's own reads beside the poller: the event reader and register texts.
-    for (int i = 0; i < 20; ++i) {
-        const std::string t = engine.registerText(11, ValueType::Text32);
-        EXPECT_TRUE(t == std::string(32, 'A') || t == std::string(32, 'B') || t.empty()) << t;
-        engine.readBlock(0, 30);
-    }
+    };
+    std::jthread r1(reader), r2(reader);
     ASSERT_TRUE(link.notifier.waitForPasses(20));
     done = true;
-    reader.join();
+    r1.join();
+    r2.join();
     EXPECT_EQ(torn, 0);
     EXPECT_GT(reads, 0);
 }
@@ -281,7 +290,7 @@ TEST_F(EngineThreads, TheDestructorStopsAndJoins) {
 
 TEST_F(EngineThreads, ANotifierThatThrowsEndsTheEngineNotTheProcess) {
     FakeLink link(FakeLink::unit());
-    link.notifier.duringPass = [] { throw std::runtime_error("refresh failed"); };
+    link.notifier.duringPass = [](const PassSnapshot&) { throw std::runtime_error("refresh failed"); };
     Monitor_Thread& engine = link.start(folder());
     ASSERT_TRUE(engine.waitForIdentification(10s));
     engine.join();

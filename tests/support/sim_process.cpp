@@ -24,6 +24,7 @@ std::string valueAfter(const std::string& line, std::string_view prefix) {
 SimProcess::SimProcess(std::vector<std::string> args, std::chrono::milliseconds startTimeout) {
     const bool wantTcp = hasOption(args, "--tcp");
     const bool wantRtu = hasOption(args, "--rtu");
+    const bool wantLegacy = hasOption(args, "--legacy");
     if (!hasOption(args, "--log")) {
         logPath_ = dir_.file("requests.log");
         args.insert(args.end(), {"--log", logPath_});
@@ -44,8 +45,11 @@ SimProcess::SimProcess(std::vector<std::string> args, std::chrono::milliseconds 
                 tcpPort_ = static_cast<uint16_t>(std::stoi(tcp.substr(tcp.rfind(':') + 1)));
             }
             if (auto rtu = valueAfter(line, "listening rtu "); !rtu.empty()) rtuDevice_ = rtu;
+            if (auto legacy = valueAfter(line, "listening legacy "); !legacy.empty()) legacyDevice_ = legacy;
         }
-        if ((!wantTcp || !tcpEndpoint_.empty()) && (!wantRtu || !rtuDevice_.empty())) return;
+        if ((!wantTcp || !tcpEndpoint_.empty()) && (!wantRtu || !rtuDevice_.empty()) &&
+            (!wantLegacy || !legacyDevice_.empty()))
+            return;
         if (!running()) {
             throw std::runtime_error("kt740sim ended with exit code " + std::to_string(*exitCode_) +
                                      " before it was ready: " + stderrText());

@@ -11,7 +11,7 @@
 namespace kt::test {
 
 // bin/kt740sim as a child process. The constructor starts it with `args` and waits for its
-// "listening" lines (one for --tcp, one for --rtu); without a --log of its own it logs into a
+// "listening" lines (one each for --tcp, --rtu and --legacy); without a --log of its own it logs into a
 // temporary folder. Throws std::runtime_error, carrying the simulator's stderr, when it does not
 // come up. The destructor stops it: SIGTERM, then SIGKILL after a grace period.
 class SimProcess {
@@ -26,6 +26,7 @@ public:
     std::string tcpLink() const { return "tcp://" + tcpEndpoint_; } // the link notation of the tools
     const std::string& rtuDevice() const { return rtuDevice_; }     // empty without --rtu
     std::string serialLink() const { return "serial:" + rtuDevice_; }
+    const std::string& legacyDevice() const { return legacyDevice_; } // empty without --legacy
 
     const std::string& logPath() const { return logPath_; }
     std::vector<std::string> logLines() const;
@@ -46,6 +47,7 @@ private:
     std::string tcpEndpoint_;
     uint16_t tcpPort_ = 0;
     std::string rtuDevice_;
+    std::string legacyDevice_;
 };
 
 } // namespace kt::test

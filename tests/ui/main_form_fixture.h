@@ -65,7 +65,6 @@ protected:
         options.store = store.get();
         options.programFolder = programFolder;
         options.connectLink = std::move(connectLink);
-        options.monitor.tables = tables;
         window = std::make_unique<TMainForm>(std::move(options));
         return *window;
     }
@@ -105,7 +104,6 @@ protected:
     TempDir dir;
     std::string iniName = "KTMON740.ini";
     QString programFolder = KT_BIN_DIR;
-    RegisterTables* tables = nullptr; // nullptr: the process's tables
     std::unique_ptr<QSettingsPreferencesStore> store;
     std::unique_ptr<TMainForm> window;
     std::vector<RecordedMessage> messages;

@@ -323,24 +323,28 @@ TEST_F(OnlineTest, UnitCommandsReachTheUnit) {
     EXPECT_EQ(messages[0].kind, kt::MessageYesNo);
     EXPECT_FALSE(loggedStart(sim, "fc=16 start=152"));
 
+    // The commands are requests to the connection's thread: the window goes on at once and
+    // hears of their results later.
     answer = MessageResult::Yes;
     w.mnuSetDateClick();
+    EXPECT_TRUE(waitFor([&] { return logged(sim, "fc=16 start=6 count=1 values=3"); }));
     EXPECT_TRUE(loggedStart(sim, "fc=16 start=152 count=2 values="));
     EXPECT_TRUE(loggedStart(sim, "fc=16 start=150 count=2 values="));
-    EXPECT_TRUE(logged(sim, "fc=16 start=6 count=1 values=3"));
 
     messages.clear();
     answer = MessageResult::Ok;
     w.ResettoDefaults1Click();
+    EXPECT_TRUE(waitFor([&] { return !messages.empty(); }));
     EXPECT_TRUE(logged(sim, "fc=16 start=6 count=1 values=5"));
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].text, "Done");
     EXPECT_EQ(messages[0].title, "Finished Command");
 
     w.mnuRemoteCalClick();
-    EXPECT_TRUE(logged(sim, "fc=16 start=6 count=1 values=16"));
     w.DumpDiagnosticsFiletoSDCard1Click();
-    EXPECT_TRUE(logged(sim, "fc=16 start=6 count=1 values=18"));
+    EXPECT_TRUE(waitFor([&] { return logged(sim, "fc=16 start=6 count=1 values=18"); }));
+    EXPECT_TRUE(logged(sim, "fc=16 start=6 count=1 values=16"));
+    QTest::qWait(100); // a result still on its way would arrive now
     EXPECT_EQ(messages.size(), 1u); // nothing more was said
 }
 
