@@ -47,7 +47,8 @@ protected:
 TEST_P(Win32Link, ReadsTheIdentification) {
     kt::Protocol link(settings);
     std::array<uint16_t, 6> id{};
-    ASSERT_TRUE(link.ReadRegisters(settings, 0, 6, id.data()));
+    auto r = link.ReadRegisters(settings, 0, 6, id.data());
+    ASSERT_TRUE(r.ok()) << r.detail;
     EXPECT_EQ(id[0], 740);
     EXPECT_EQ(id[1], FirmwareRaw);
     EXPECT_EQ(id[2], SerialLow);
@@ -59,16 +60,19 @@ TEST_P(Win32Link, WritesAndReadsBack) {
     // Registers the unit keeps as written (none of the clock, event or identification ones).
     const int first = std::string(GetParam()) == "tcp" ? 900 : 910;
     const std::array<uint16_t, 3> values{0x1234, 0xFFFF, 0x0001};
-    ASSERT_TRUE(link.WriteRegisters(settings, first, 3, values.data()));
+    auto r = link.WriteRegisters(settings, first, 3, values.data());
+    ASSERT_TRUE(r.ok()) << r.detail;
     std::array<uint16_t, 3> back{};
-    ASSERT_TRUE(link.ReadRegisters(settings, first, 3, back.data()));
+    r = link.ReadRegisters(settings, first, 3, back.data());
+    ASSERT_TRUE(r.ok()) << r.detail;
     EXPECT_EQ(back, values);
 }
 
 TEST_P(Win32Link, ReadsAFullPollChunk) {
     kt::Protocol link(settings);
     std::array<uint16_t, 50> block{};
-    ASSERT_TRUE(link.ReadRegisters(settings, 0, 50, block.data()));
+    auto r = link.ReadRegisters(settings, 0, 50, block.data());
+    ASSERT_TRUE(r.ok()) << r.detail;
     EXPECT_EQ(block[0], 740);
 }
 
