@@ -20,16 +20,19 @@ set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)
 add_subdirectory(${KT_GTEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
 
 # The tests that run on Windows: the core's own logic, without the simulator, pseudo-terminals
-# or POSIX processes. Tests not listed are configured but not built or run.
+# or POSIX processes. Tests not listed are configured but not built or run. test_engine_threads
+# builds but is left out: under wine one case never ends and another's timing does not hold.
 set(KT_WINDOWS_TESTS
     test_cli_json
     test_ct_voltage
+    test_engine_fake
     test_iec61850_model
     test_iec61850_reader
     test_iec61850_text
     test_iec61850_walker
     test_iec61850_writer
     test_link_frames
+    test_legacy_status
     test_link_settings
     test_prefs
     test_program_folder
@@ -37,6 +40,8 @@ set(KT_WINDOWS_TESTS
     test_register_dataset
     test_register_tables
     test_shipped_register_files
+    test_status_views
+    test_trend_data
 )
 # The gtest filter for them: the SCL schema checks run xmllint, a Linux program.
 set(KT_WINDOWS_TEST_FILTER "*:-WriterSchema.*")
