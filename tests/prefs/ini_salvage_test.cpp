@@ -63,7 +63,8 @@ protected:
 };
 
 TEST_F(IniSalvageFile, KeepsEveryGoodLineAroundTheDamage) {
-    const std::string junk("\x01\x02\xff\xfe junk\x00\x00 =\n", 16);
+    const char junkLine[] = "\x01\x02\xff\xfe junk\x00\x00 =\n";
+    const std::string junk(junkLine, sizeof junkLine - 1); // with its NULs
     auto s = salvageIni(write("[General]\nport=not ours\n"
                               "[Preferences]\n"
                               "port=COM4\n" +

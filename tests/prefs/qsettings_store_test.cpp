@@ -121,7 +121,8 @@ TEST_F(QSettingsStore, OneLineOfJunkKeepsEveryValidValue) {
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     QList<QByteArray> lines = f.readAll().split('\n');
     f.close();
-    const QByteArray junk("\x01\x02\xff\xfe\x00junk\x00", 10);
+    const char junkLine[] = "\x01\x02\xff\xfe\x00junk\x00";
+    const QByteArray junk(junkLine, sizeof junkLine - 1); // with its NULs
     lines.insert(1, junk);
     lines.insert(lines.size() / 2, "\xc3\x28\xa0 = \xff");
     lines.append(junk);
