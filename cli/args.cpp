@@ -1,5 +1,6 @@
 #include "cli/cli.h"
 #include "link/connection_settings.h"
+#include "link/platform/program_folder.h"
 #include "link/link_timings.h"
 
 #include <atomic>
@@ -8,7 +9,6 @@
 #include <algorithm>
 #include <charconv>
 #include <filesystem>
-#include <unistd.h>
 
 namespace kt::cli {
 
@@ -80,10 +80,8 @@ long Args::integer(std::string_view name, long fallback, long min, long max) con
 }
 
 std::string programFolder() {
-    std::error_code ec;
-    auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-    if (ec) return ".";
-    return exe.parent_path().string();
+    const std::filesystem::path folder = platform::programFolder();
+    return folder.empty() ? std::string(".") : folder.string();
 }
 
 std::string resourcesFolder(const Args& args) {

@@ -1,5 +1,7 @@
 #include "monitor/monitor_thread.h"
 
+#include "link/platform/local_time.h"
+#include "link/platform/thread_priority.h"
 #include "monitor/device_rules.h"
 
 #include <algorithm>
@@ -14,13 +16,6 @@
 #include <stop_token>
 #include <utility>
 
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <sys/resource.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-#endif
 
 namespace kt {
 
@@ -67,18 +62,6 @@ std::optional<int64_t> toInteger(std::string_view text) {
     return v;
 }
 
-// The polling thread runs one step below normal priority, so a busy link never slows the window.
-void lowerThreadPriority() {
-#ifdef _WIN32
-    SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_BELOW_NORMAL);
-#else
-    // Linux keeps a nice value per thread. Failing to lower it is harmless: ignored.
-    const auto tid = static_cast<id_t>(::syscall(SYS_gettid));
-    errno = 0;
-    const int current = ::getpriority(PRIO_PROCESS, tid);
-    if (errno == 0) (void)::setpriority(PRIO_PROCESS, tid, current + 1);
-#endif
-}
 
 // Engines in order of creation, each until its run has ended and its facades are gone. A new
 // engine starts only once every older one has left, so two connections never hold the port.
@@ -98,10 +81,16 @@ public:
         live_.emplace(slot->sequence, slot);
         return slot;
     }
-    // True once no older engine is left; false when `stop` was requested first.
+    // True once no older engine is left; false when `stop` was requested first (the stopping
+    // engine calls wake()).
     bool waitForOlder(const EngineSlot& slot, std::stop_token stop) {
         std::unique_lock guard(mutex_);
-        return changed_.wait(guard, stop, [&] { return live_.begin()->first == slot.sequence; });
+        changed_.wait(guard, [&] { return stop.stop_requested() || live_.begin()->first == slot.sequence; });
+        return live_.begin()->first == slot.sequence && !stop.stop_requested();
+    }
+    void wake() {
+        std::lock_guard guard(mutex_);
+        changed_.notify_all();
     }
     void facadeBuilt(EngineSlot& slot) {
         std::lock_guard guard(mutex_);
@@ -130,7 +119,7 @@ private:
     }
 
     std::mutex mutex_;
-    std::condition_variable_any changed_;
+    std::condition_variable changed_;
     std::map<uint64_t, std::shared_ptr<EngineSlot>> live_;
     uint64_t next_ = 1;
 };
@@ -319,7 +308,7 @@ private:
     PassSnapshotPtr lastPass_;
 
     mutable std::mutex queueMutex_;
-    std::condition_variable_any queueChanged_;
+    std::condition_variable queueChanged_;
     std::deque<QueuedJob> queue_;
     std::shared_ptr<std::atomic<bool>> runningCancel_;
     RequestId runningId_ = 0;
@@ -374,7 +363,8 @@ private:
 };
 
 void MonitorEngine::run() {
-    lowerThreadPriority();
+    // One step below normal priority, so a busy link never slows the window.
+    platform::lowerCurrentThreadPriority();
     try {
         if (engineRegistry().waitForOlder(*slot_, stop_.get_token())) {
             installFacade(buildFacade());
@@ -412,6 +402,7 @@ void MonitorEngine::requestStop() {
     }
     std::lock_guard guard(queueMutex_);
     queueChanged_.notify_all();
+    engineRegistry().wake();
 }
 
 void MonitorEngine::setPhase(int phase) {
@@ -462,10 +453,10 @@ void MonitorEngine::dropFacade() {
 }
 
 bool MonitorEngine::sleepFor(std::chrono::milliseconds time) {
-    std::mutex m;
-    std::condition_variable_any wake;
-    std::unique_lock guard(m);
-    wake.wait_for(guard, stop_.get_token(), time, [] { return false; });
+    // Plain condition variables throughout: the stop-token waits of libstdc++ lose wake-ups on
+    // MinGW. requestStop notifies under queueMutex_ after the stop is requested.
+    std::unique_lock guard(queueMutex_);
+    queueChanged_.wait_for(guard, time, [&] { return stop_.stop_requested(); });
     return !stop_.stop_requested();
 }
 
@@ -545,8 +536,9 @@ void MonitorEngine::serviceRequestsUntil(Clock::time_point nextPass) {
         }
         std::unique_lock guard(queueMutex_);
         if (Clock::now() >= nextPass) return;
-        queueChanged_.wait_until(guard, stop_.get_token(), nextPass,
-                                 [&] { return identified_ && !queue_.empty(); });
+        queueChanged_.wait_until(guard, nextPass, [&] {
+            return stop_.stop_requested() || (identified_ && !queue_.empty());
+        });
         if (Clock::now() >= nextPass && (queue_.empty() || !identified_)) return;
     }
 }
@@ -1085,12 +1077,7 @@ ClockFields systemLocalClock() {
     const auto now = system_clock::now();
     const auto seconds = floor<std::chrono::seconds>(now);
     const std::time_t t = system_clock::to_time_t(seconds);
-    std::tm local{};
-#ifdef _WIN32
-    localtime_s(&local, &t);
-#else
-    localtime_r(&t, &local);
-#endif
+    const std::tm local = platform::localTime(t);
     ClockFields c;
     c.year = local.tm_year + 1900;
     c.month = local.tm_mon + 1;

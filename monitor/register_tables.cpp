@@ -1,5 +1,7 @@
 #include "monitor/register_tables.h"
 
+#include "link/platform/program_folder.h"
+
 #include "monitor/device_rules.h"
 
 #include <algorithm>
@@ -7,9 +9,6 @@
 #include <limits>
 #include <map>
 
-#ifdef _WIN32
-#include <windows.h>
-#endif
 
 namespace kt {
 
@@ -247,16 +246,8 @@ std::string registerFilePath(const std::string& folder, std::string_view suffix,
 }
 
 std::string resourcesFolderBesideProgram() {
-    std::filesystem::path exe;
-#ifdef _WIN32
-    wchar_t buf[MAX_PATH * 4];
-    DWORD n = GetModuleFileNameW(nullptr, buf, static_cast<DWORD>(std::size(buf)));
-    if (n > 0 && n < std::size(buf)) exe = std::filesystem::path(std::wstring(buf, n));
-#else
-    std::error_code ec;
-    exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-#endif
-    std::filesystem::path folder = exe.empty() ? std::filesystem::path(".") : exe.parent_path();
+    std::filesystem::path folder = platform::programFolder();
+    if (folder.empty()) folder = ".";
     return (folder / "resources").string();
 }
 

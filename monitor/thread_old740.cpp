@@ -1,36 +1,17 @@
 #include "monitor/thread_old740.h"
 
 #include "link/platform/serial_port.h"
+#include "link/platform/thread_priority.h"
 
 #include <algorithm>
 #include <utility>
 #include <vector>
 
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <cerrno>
-#include <sys/resource.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-#endif
 
 namespace kt {
 
 namespace {
 
-// The listener runs one step below normal priority, as the monitor thread does.
-void lowerThreadPriority() {
-#ifdef _WIN32
-    SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_BELOW_NORMAL);
-#else
-    // Linux keeps a nice value per thread. Failing to lower it is harmless: ignored.
-    const auto tid = static_cast<id_t>(::syscall(SYS_gettid));
-    errno = 0;
-    const int current = ::getpriority(PRIO_PROCESS, tid);
-    if (errno == 0) (void)::setpriority(PRIO_PROCESS, tid, current + 1);
-#endif
-}
 
 int ms(std::chrono::milliseconds t) {
     return static_cast<int>(std::clamp<std::chrono::milliseconds::rep>(t.count(), 0, 600000));
@@ -77,6 +58,9 @@ bool Thread_Old740::requestClear() {
 
 void Thread_Old740::requestStop() {
     thread_.request_stop();
+    // Taken so that a pause between its stop check and its wait still hears this.
+    std::lock_guard lock(mutex_);
+    wake_.notify_all();
 }
 
 bool Thread_Old740::stopRequested() const {
@@ -98,12 +82,14 @@ template <class Call> void Thread_Old740::post(std::stop_token stop, Call call) 
 }
 
 bool Thread_Old740::pause(std::stop_token stop, std::chrono::milliseconds time) {
+    // A plain condition variable: the stop-token waits of libstdc++ lose wake-ups on MinGW.
     std::unique_lock lock(mutex_);
-    return !wake_.wait_for(lock, stop, time, [] { return false; }) && !stop.stop_requested();
+    wake_.wait_for(lock, time, [&] { return stop.stop_requested(); });
+    return !stop.stop_requested();
 }
 
 void Thread_Old740::run(std::stop_token stop) {
-    lowerThreadPriority();
+    platform::lowerCurrentThreadPriority(); // as the monitor thread does
     if (openPort(stop)) {
         while (!stop.stop_requested()) {
             cycle(stop);

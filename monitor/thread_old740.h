@@ -120,7 +120,7 @@ private:
     std::unique_ptr<platform::SerialPort> port_; // the listener thread's only
 
     std::mutex mutex_;
-    std::condition_variable_any wake_;
+    std::condition_variable wake_;
     bool eventsRequested_ = false; // under mutex_
     int clearsRequested_ = 0;      // under mutex_
 

@@ -1,5 +1,7 @@
 #include "sim/unit_clock.h"
 
+#include "link/platform/local_time.h"
+
 #include <cstdio>
 #include <ctime>
 
@@ -48,8 +50,7 @@ void UnitClock::set(const ClockFields& fields, Steady::time_point now) {
 ClockFields localClockNow() {
     const auto now = std::chrono::system_clock::now();
     const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
-    std::tm tm{};
-    localtime_r(&seconds, &tm);
+    const std::tm tm = platform::localTime(seconds);
     const auto ms =
         std::chrono::duration_cast<Millis>(now - std::chrono::system_clock::from_time_t(seconds)).count();
     return {.year = tm.tm_year + 1900,
