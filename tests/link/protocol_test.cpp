@@ -268,6 +268,7 @@ TEST(ProtocolTransactions, EachTcpReadAttemptTakesTheNextNumber) {
     // A new facade numbers from 0 again.
     Link next(kt::LinkModbusTcp, "y");
     EXPECT_TRUE(next.facade->ReadRegisters(next.settings, 0, 2, buf.data()));
+    ASSERT_EQ(next.log->callCount(), 1u);
     EXPECT_EQ(next.log->calls[0].transaction, 0);
 }
 
@@ -315,7 +316,7 @@ TEST(ProtocolLock, AbandonedLockCostsOneAttempt) {
     Link link(kt::LinkModbusTcp, "yy");
     std::array<uint16_t, 1> buf{};
     EXPECT_TRUE(link.facade->ReadRegisters(link.settings, 7, 1, buf.data()));
-    EXPECT_EQ(link.log->callCount(), 1u);
+    ASSERT_EQ(link.log->callCount(), 1u);
     // The first attempt found the lock abandoned and used no transaction number.
     EXPECT_EQ(link.log->calls[0].transaction, 0);
     EXPECT_TRUE(link.facade->ReadRegisters(link.settings, 7, 1, buf.data()));
