@@ -10,6 +10,8 @@ namespace kt::cli {
 
 namespace {
 
+constexpr std::string_view NotInModelText = "(not in this data model)";
+
 // Answers the IED choice by name (--ied), everything else as a script would: the first entry.
 class NamedIedChoice : public OperatorPrompts {
 public:
@@ -39,6 +41,16 @@ TICDParser readFile(const std::string& file, int ln0Position, const std::optiona
                                  " (IEDs: " + (list.empty() ? "none" : list) + ")");
     }
     return parser;
+}
+
+// A member as the operator sees it: never the text of another object.
+std::string memberText(const TICDParser& p, uint32_t code) {
+    std::string text = p.MemberText(code);
+    return text.empty() ? std::string(NotInModelText) : text;
+}
+
+void writeWarnings(std::ostream& os, const std::vector<std::string>& warnings) {
+    for (const std::string& w : warnings) os << "warning: " << w << '\n';
 }
 
 void writeDesc(JsonWriter& j, const TExtRefDesc& d) {
@@ -91,7 +103,14 @@ void writeJson(std::ostream& os, const TICDParser& p) {
             .beginArray();
         for (uint32_t m : ds.Members) j.value(m);
         j.endArray().field("FullName", p.DataSetFullName(i)).key("MemberTexts").beginArray();
-        for (uint32_t m : ds.Members) j.value(p.MemberText(m));
+        for (uint32_t m : ds.Members) j.value(memberText(p, m));
+        j.endArray().key("LeftOutMembers").beginArray();
+        for (const LeftOutMember& l : p.LeftOutMembers(i))
+            j.beginObject()
+                .field("Position", l.position)
+                .field("Reference", l.reference)
+                .field("Reason", l.reason)
+                .endObject();
         j.endArray().endObject();
     }
     j.endArray();
@@ -165,6 +184,9 @@ void writeJson(std::ostream& os, const TICDParser& p) {
             .endObject()
             .endObject();
     }
+    j.endArray();
+    j.key("Warnings").beginArray();
+    for (const std::string& w : p.Warnings()) j.value(w);
     j.endArray().endObject();
     os << '\n';
 }
@@ -193,11 +215,10 @@ void writeSummary(std::ostream& os, const TICDParser& p) {
         if (ds.Count == 0) continue;
         os << "  " << i << ": " << p.DataSetFullName(i) << (ds.Fixed ? " (fixed)" : "") << ", " << ds.Count
            << " members\n";
-        for (uint32_t m : ds.Members) {
-            std::string text = p.MemberText(m);
-            os << "      0x" << ToHex(m, 8) << "  " << (text.empty() ? "(not in this data model)" : text)
-               << '\n';
-        }
+        for (uint32_t m : ds.Members) os << "      0x" << ToHex(m, 8) << "  " << memberText(p, m) << '\n';
+        for (const LeftOutMember& l : p.LeftOutMembers(i))
+            os << "      member " << l.position << " " << NotInModelText << ": " << l.reference << " ("
+               << l.reason << ")\n";
     }
     os << "Report control blocks:\n";
     for (int i = 0; i < p.RCBCount(); ++i) {
@@ -235,6 +256,10 @@ void writeSummary(std::ostream& os, const TICDParser& p) {
            << " sent by " << e.Desc.GoCBRef << " (APPID " << ToHex(e.Addr.AppID, 4) << ", index "
            << e.Addr.DataIndex << ")\n";
     }
+    if (!p.Warnings().empty()) {
+        os << "Left out or not read as written (" << p.Warnings().size() << "):\n";
+        for (const std::string& w : p.Warnings()) os << "  " << w << '\n';
+    }
 }
 
 int sclInfo(std::span<const std::string> words) {
@@ -260,6 +285,8 @@ int sclImport(std::span<const std::string> words) {
     NamedIedChoice choice(ied);
     parser.ImportFile(pos[1], &choice);
     if (ied && parser.IEDName() != *ied) throw std::runtime_error("no IED named " + *ied + " in " + pos[1]);
+    // What did not come over is the operator's to know before the file is used.
+    writeWarnings(std::cerr, parser.Warnings());
     // The name plate keeps the template's texts unless told otherwise.
     parser.Model = args.value("--model").value_or(parser.PhyNamValue("model"));
     parser.SwRev = args.value("--swrev").value_or(parser.PhyNamValue("swRev"));

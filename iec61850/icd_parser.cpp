@@ -42,7 +42,24 @@ TICDParser::TICDParser(const std::string& fileName, int ln0Position, OperatorPro
     readGOOSEControls();
     readNetworkInputs();
     readExtRefs();
+    warnAboutLeftOutParts();
     TwoAccessPoints = true;
+}
+
+void TICDParser::warn(std::string text, bool aboutDataSets) {
+    warnings_.push_back({std::move(text), aboutDataSets});
+}
+
+std::vector<std::string> TICDParser::Warnings() const {
+    std::vector<std::string> texts;
+    texts.reserve(warnings_.size());
+    for (const Warning& w : warnings_) texts.push_back(w.text);
+    return texts;
+}
+
+const std::vector<LeftOutMember>& TICDParser::LeftOutMembers(int slot) const {
+    static const std::vector<LeftOutMember> none;
+    return slot >= 0 && slot < DataSetSlots ? leftOut_[slot] : none;
 }
 
 TICDParser::TICDParser(TICDParser&&) noexcept = default;
@@ -161,6 +178,7 @@ TDatasetConfig TICDParser::GetDataSet(int slot) const {
 void TICDParser::SetDataSet(int slot, const TDatasetConfig& ds) {
     checkIndex(slot, DataSetSlots, "DataSet index out of range");
     dataSets_[slot] = ds;
+    leftOut_[slot].clear(); // what the file left out no longer belongs to this slot
 }
 
 uint32_t TICDParser::GetIPAddress(int i) const {
@@ -293,8 +311,12 @@ bool TICDParser::DeleteDataSet(int slot, OperatorPrompts* prompts) {
             --b.DataSetIndex;
         }
     }
-    for (int i = slot; i + 1 < DataSetSlots; ++i) dataSets_[i] = std::move(dataSets_[i + 1]);
+    for (int i = slot; i + 1 < DataSetSlots; ++i) {
+        dataSets_[i] = std::move(dataSets_[i + 1]);
+        leftOut_[i] = std::move(leftOut_[i + 1]);
+    }
     dataSets_[DataSetSlots - 1] = TDatasetConfig{};
+    leftOut_[DataSetSlots - 1].clear();
     return true;
 }
 
@@ -314,8 +336,17 @@ void TICDParser::ImportFile(const std::string& fileName, OperatorPrompts* prompt
     // Member codes count logical nodes by position, so the file is read with this template's
     // LN0 position.
     TICDParser r(fileName, LN0Position(), prompts);
-    if (r.iedName_.empty()) return;
+    if (r.iedName_.empty()) {
+        warnings_ = {{"The file has no IED to import, or none was chosen; nothing is imported"}};
+        return;
+    }
     SetIEDName(r.iedName_); // the only step that can refuse; nothing has changed before it
+    // What the file's reading said about its datasets in its own model does not apply here: the
+    // import says what became of them in this one.
+    std::vector<Warning> notes;
+    for (Warning& w : r.warnings_)
+        if (!w.aboutDataSets) notes.push_back(std::move(w));
+    auto note = [&](std::string text) { notes.push_back({std::move(text), true}); };
 
     for (int i = 0; i < Interfaces; ++i) {
         SetIPAddress(i, r.GetIPAddress(i));
@@ -325,32 +356,113 @@ void TICDParser::ImportFile(const std::string& fileName, OperatorPrompts* prompt
     AddressOpts = r.AddressOpts;
     TimeServerIP = r.TimeServerIP;
 
-    for (TDatasetConfig& ds : dataSets_)
-        if (ds.Count > 0 && !ds.Fixed) ds.Count = 0;
-    for (int j = 0; j < DataSetSlots; ++j) {
-        const std::string theirs = r.DataSetFullName(j);
-        for (int k = 0; k < DataSetSlots; ++k) {
-            const std::string ours = DataSetFullName(k);
-            if (ours.empty()) {
-                dataSets_[k] = r.dataSets_[j];
-                break;
-            }
-            if (ours == theirs) break;
+    for (int k = 0; k < DataSetSlots; ++k) {
+        TDatasetConfig& ds = dataSets_[k];
+        if (ds.Count > 0 && !ds.Fixed) {
+            ds.Count = 0;
+            leftOut_[k].clear();
         }
     }
+    // The file's datasets come over by their members' references: each member is looked up in
+    // this model, whose codes count its own logical nodes and types. What this model does not
+    // have is left out and said, never given the code of something else.
+    std::vector<std::string> noRoom;
+    for (const FileDataSet& f : r.fileDataSets()) {
+        const std::string full = f.ldInst + "/" + f.name;
+        int target = -1;
+        bool present = false;
+        for (int k = 0; k < DataSetSlots && target < 0 && !present; ++k) {
+            const std::string ours = DataSetFullName(k);
+            if (ours.empty())
+                target = k;
+            else if (ours == full)
+                present = true;
+        }
+        if (present) continue;
+        if (f.members.empty()) continue; // the file's reading said so already
+        int ldIndex = 0;
+        bool found = false;
+        for (pugi::xml_node ld : children(modelServer(), "LDevice")) {
+            if (attr(ld, "inst") == f.ldInst) {
+                found = true;
+                break;
+            }
+            ++ldIndex;
+        }
+        if (!found) {
+            note("Data set " + full + " is not imported: the template has no logical device " + f.ldInst);
+            continue;
+        }
+        TDatasetConfig d;
+        std::vector<LeftOutMember> out;
+        for (size_t m = 0; m < f.members.size(); ++m) {
+            MemberEncoding e = EncodeMemberChecked(f.members[m]);
+            if (e.code && d.Members.size() < UINT16_MAX)
+                d.Members.push_back(*e.code);
+            else
+                out.push_back({static_cast<int>(m + 1), MemberRefText(f.members[m]),
+                               e.code ? "more than 65535 members" : e.reason});
+        }
+        if (d.Members.empty()) {
+            note("Data set " + full + " is not imported: none of its " + std::to_string(f.members.size()) +
+                 " members is in the template's data model (first: " + out.front().reference + ": " +
+                 out.front().reason + ")");
+            continue;
+        }
+        if (target < 0) {
+            noRoom.push_back(full);
+            continue;
+        }
+        for (const LeftOutMember& l : out)
+            note("Data set " + full + ": member " + std::to_string(l.position) + ", " + l.reference +
+                 ", is not in the template's data model (" + l.reason + "); it is left out");
+        d.Fixed = f.fixed;
+        d.Name = f.name;
+        d.LDIndex = static_cast<uint16_t>(ldIndex);
+        d.Count = static_cast<uint16_t>(d.Members.size());
+        dataSets_[target] = std::move(d);
+        leftOut_[target] = std::move(out);
+    }
+    if (!noRoom.empty())
+        note(std::to_string(noRoom.size()) + " data set" + (noRoom.size() == 1 ? " is" : "s are") +
+             " not imported, all 32 slots are taken: " + [&] {
+                 std::string list;
+                 for (const std::string& n : noRoom) list += (list.empty() ? "" : ", ") + n;
+                 return list;
+             }());
 
-    for (size_t l = 0; l < rcbs_.size() && l < r.rcbs_.size(); ++l) {
-        if (rcbs_[l].Name != r.rcbs_[l].Name) continue;
+    // Blocks are taken over where the template has a block of the same name at the same place.
+    auto unmatched = [&](const char* kind, const std::string& name) {
+        note(std::string(kind) + " " + name +
+             " of the file has no block of that name at its place in the template; it is not imported");
+    };
+    for (size_t l = 0; l < r.rcbs_.size(); ++l) {
+        if (l >= rcbs_.size() || rcbs_[l].Name != r.rcbs_[l].Name) {
+            unmatched("Report control block", r.rcbs_[l].Name);
+            continue;
+        }
         TRCBConfig b = r.rcbs_[l];
         // Only a used slot can be the block's dataset; an empty reference names none.
         b.DataSetIndex = static_cast<uint8_t>(FindDataSet(b.DataSetRef) + 1);
+        if (!b.DataSetRef.empty() && b.DataSetIndex == 0)
+            note("Report control block " + b.Name + " names data set " + b.DataSetRef +
+                 ", which is not in the model after the import; it has no data set");
         SetRCB(static_cast<int>(l), b);
     }
-    for (size_t l = 0; l < gcbs_.size() && l < r.gcbs_.size(); ++l)
-        if (gcbs_[l].Name == r.gcbs_[l].Name) SetGCB(static_cast<int>(l), r.gcbs_[l]);
-    for (size_t l = 0; l < nis_.size() && l < r.nis_.size(); ++l)
-        if (nis_[l].Name == r.nis_[l].Name) SetNI(static_cast<int>(l), r.nis_[l]);
+    for (size_t l = 0; l < r.gcbs_.size(); ++l) {
+        if (l >= gcbs_.size() || gcbs_[l].Name != r.gcbs_[l].Name)
+            unmatched("GOOSE control block", r.gcbs_[l].Name);
+        else
+            SetGCB(static_cast<int>(l), r.gcbs_[l]);
+    }
+    for (size_t l = 0; l < r.nis_.size(); ++l) {
+        if (l >= nis_.size() || nis_[l].Name != r.nis_[l].Name)
+            unmatched("Network input", r.nis_[l].Name);
+        else
+            SetNI(static_cast<int>(l), r.nis_[l]);
+    }
     extRefs_ = r.extRefs_;
+    warnings_ = std::move(notes);
 }
 
 } // namespace kt

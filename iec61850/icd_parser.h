@@ -35,6 +35,36 @@ struct MemberRef {
     bool operator==(const MemberRef&) const = default;
 };
 
+// "LD/LN.DO[.DA] (FC)", the form member texts take.
+std::string MemberRefText(const MemberRef& ref);
+
+// Why a reference has no member code in a data model.
+enum class MemberProblem : uint8_t {
+    None,
+    NoLogicalDevice, // no LDevice with that inst in the model's server
+    NoLogicalNode,   // no LN (or LN0 for "LLN0") of that name in the logical device
+    NotUnitFC,       // the unit's datasets hold MX and ST members only
+    NoDataObject,    // no data object (or sub-object) of that name holding that FC
+    NoAttribute,     // no attribute of that name and FC
+    TooDeep,         // more than four elements below the data object
+    DoesNotFit,      // a position too large for its field of the code
+    SharedCode,      // another reference of the model has the same code
+};
+
+// A reference's member code, or why it has none ("not in this data model").
+struct MemberEncoding {
+    std::optional<uint32_t> code;
+    MemberProblem problem = MemberProblem::None;
+    std::string reason; // in words, for the operator: "logical node GGIO45 is at position 70; ..."
+};
+
+// A dataset member of an SCL file that has no code in the model, with the reason.
+struct LeftOutMember {
+    int position = 0;      // of the FCDA among the dataset's members, from 1
+    std::string reference; // MemberRefText of the FCDA
+    std::string reason;
+};
+
 struct LNRefParts {
     std::string prefix;
     std::string lnClass;
@@ -112,6 +142,14 @@ public:
     bool DeleteDataSet(int slot, OperatorPrompts* prompts = nullptr);
 
     // ---- reader ---------------------------------------------------------------------------
+    // What the last read (construction, or ImportFile) left out or could not take as it stood,
+    // one sentence each: dataset members not in the data model, report controls outside LLN0,
+    // logical devices outside a Server, addresses it cannot place or read, other IEDs of the file.
+    std::vector<std::string> Warnings() const;
+    // The members of a slot's dataset in the file that are not in the data model (left out of
+    // `Members`); empty for slots that did not come from a file.
+    const std::vector<LeftOutMember>& LeftOutMembers(int slot) const;
+
     // Element position of the first LN0 in the first LDevice of the model's server, or -1.
     int LN0Position() const;
     // Merges another ICD/CID file into this model ("Load from CID/ICD File"); the document
@@ -127,12 +165,20 @@ public:
     bool HasFC(pugi::xml_node element, std::string_view fc) const;
     std::optional<size_t> FCIndex(pugi::xml_node lnodeType, std::string_view fc) const;
     std::optional<std::string> FCByIndex(pugi::xml_node lnodeType, size_t index) const;
-    // The member code of a reference; 0 when it cannot be resolved.
-    uint32_t EncodeMember(std::string_view ldInst, std::string_view lnRef, std::string_view doName,
-                          std::string_view daName, std::string_view fc) const;
-    uint32_t EncodeMember(const MemberRef& ref) const {
-        return EncodeMember(ref.ldInst, ref.lnRef, ref.doName, ref.daName, ref.fc);
+    // The member code of a reference. A reference has one only when every position fits its
+    // field, no other reference of the model shares the code, and decoding the code gives back
+    // exactly this reference; otherwise it is "not in this data model" and `reason` says why.
+    MemberEncoding EncodeMemberChecked(const MemberRef& ref) const;
+    std::optional<uint32_t> EncodeMember(const MemberRef& ref) const { return EncodeMemberChecked(ref).code; }
+    std::optional<uint32_t> EncodeMember(std::string_view ldInst, std::string_view lnRef,
+                                         std::string_view doName, std::string_view daName,
+                                         std::string_view fc) const {
+        return EncodeMember(MemberRef{std::string(ldInst), std::string(lnRef), std::string(doName),
+                                      std::string(daName), std::string(fc)});
     }
+    // The reference of a code; nothing unless the code is exactly what EncodeMember gives for
+    // that reference (so a code from the unit or another model is never shown as an object it
+    // does not stand for).
     std::optional<MemberRef> DecodeMember(uint32_t code) const;
     // "LD/LN.DO[.DA] (FC)", or "" when the code does not decode.
     std::string MemberText(uint32_t code) const;
@@ -178,8 +224,25 @@ private:
     void readGOOSEControls();
     void readNetworkInputs();
     void readExtRefs();
+    void warnAboutLeftOutParts();
+    void readGseAddress(pugi::xml_node address, const std::string& where, uint16_t* appID, uint64_t* mac,
+                        uint16_t* vlanID, uint8_t* vlanPriority);
+    // One dataset of the file with its members as references, for the reader and the import.
+    struct FileDataSet {
+        uint16_t ldIndex = 0;
+        std::string ldInst;
+        std::string name; // node name "$" dataset name
+        bool fixed = false;
+        std::vector<MemberRef> members;
+    };
+    std::vector<FileDataSet> fileDataSets() const;
+    // `aboutDataSets`: a warning about the file's datasets in this model, which an import
+    // replaces by its own.
+    void warn(std::string text, bool aboutDataSets = false);
 
     // Walker pieces.
+    MemberEncoding encodeRaw(const MemberRef& ref) const;
+    std::optional<MemberRef> decodeRaw(uint32_t code) const;
     std::vector<std::string> fcListPlain(pugi::xml_node doType, int depth,
                                          std::vector<pugi::xml_node>& path) const;
     std::vector<std::string> lnodeTypeFCsPlain(pugi::xml_node lnodeType) const;
@@ -211,6 +274,12 @@ private:
     std::vector<TNIConfig> nis_;
     std::vector<TExtRefConfig> extRefs_;
     std::array<TDatasetConfig, DataSetSlots> dataSets_{};
+    std::array<std::vector<LeftOutMember>, DataSetSlots> leftOut_{};
+    struct Warning {
+        std::string text;
+        bool aboutDataSets = false;
+    };
+    std::vector<Warning> warnings_;
 };
 
 } // namespace kt

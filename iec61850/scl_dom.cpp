@@ -23,22 +23,14 @@ pugi::xml_node moveElementTo(pugi::xml_node element, int position) {
 } // namespace kt::scl
 
 #include "iec61850/iec61850_errors.h"
+#include "link/platform/regular_file.h"
 
-#include <cerrno>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
+#include <algorithm>
 #include <sstream>
-#include <system_error>
 
 namespace kt::scl {
 
 namespace {
-
-std::filesystem::path toPath(const std::string& utf8) {
-    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
-}
 
 std::string lineAndColumn(const std::string& bytes, ptrdiff_t offset) {
     size_t end = offset < 0 ? 0 : std::min(bytes.size(), static_cast<size_t>(offset));
@@ -57,10 +49,10 @@ std::string lineAndColumn(const std::string& bytes, ptrdiff_t offset) {
 } // namespace
 
 void loadDocument(pugi::xml_document& doc, const std::string& fileName) {
-    std::ifstream in(toPath(fileName), std::ios::binary);
-    if (!in) throw SclError("Cannot open " + fileName + ": " + std::strerror(errno));
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) throw SclError("Cannot read " + fileName);
+    std::string bytes;
+    if (platform::FileResult r = platform::readRegularFile(fileName, MaxSclFileBytes, bytes, "SCL file");
+        !r.ok())
+        throw SclError(r.message);
     // Whitespace around texts is layout, not data ("<P type=\"IP\">\n  10.0.0.1\n</P>").
     // pugixml neither fetches external entities nor expands entities declared in a DOCTYPE:
     // such references stay as literal text.
@@ -74,27 +66,10 @@ void loadDocument(pugi::xml_document& doc, const std::string& fileName) {
 }
 
 void saveDocument(const pugi::xml_document& doc, const std::string& fileName) {
-    std::filesystem::path target = toPath(fileName);
-    std::filesystem::path temp = target;
-    temp += ".part";
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        if (!out) throw SclError("Cannot write " + fileName + ": " + std::strerror(errno));
-        doc.save(out, "\t", pugi::format_indent, pugi::encoding_utf8);
-        out.close();
-        if (!out) {
-            std::error_code ignored; // the write error is what the operator needs to hear about
-            std::filesystem::remove(temp, ignored);
-            throw SclError("Cannot write " + fileName + ": " + std::strerror(errno));
-        }
-    }
-    std::error_code ec;
-    std::filesystem::rename(temp, target, ec);
-    if (ec) {
-        std::error_code ignored; // the rename error is what the operator needs to hear about
-        std::filesystem::remove(temp, ignored);
-        throw SclError("Cannot write " + fileName + ": " + ec.message());
-    }
+    std::ostringstream out;
+    doc.save(out, "\t", pugi::format_indent, pugi::encoding_utf8);
+    if (platform::FileResult r = platform::replaceRegularFile(fileName, out.str(), "SCL file"); !r.ok())
+        throw SclError(r.message);
 }
 
 } // namespace kt::scl

@@ -5,6 +5,7 @@
 
 #include <pugixml.hpp>
 
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -112,12 +113,18 @@ inline pugi::xml_node pByType(pugi::xml_node address, std::string_view type) {
 
 namespace kt::scl {
 
-// Loads an XML file into `doc` (UTF-8 file names on every platform). Throws SclError with the
-// file name, what went wrong and, for a parse error, the line and column.
+// SCL files larger than this are refused before they are read; a large station file is a few
+// tens of megabytes.
+inline constexpr uint64_t MaxSclFileBytes = 128u << 20;
+
+// Loads an XML file into `doc` (UTF-8 file names on every platform). Only regular files of at
+// most MaxSclFileBytes are read. Throws SclError with the file name, what went wrong and, for a
+// parse error, the line and column.
 void loadDocument(pugi::xml_document& doc, const std::string& fileName);
 
-// Saves `doc` (tab indentation, UTF-8) through a temporary file beside `fileName` that is then
-// renamed over it, so an existing file is never left half written. Throws SclError.
+// Saves `doc` (tab indentation, UTF-8) through a new temporary file beside `fileName` that is
+// then renamed over it, so an existing file is never left half written; the file keeps its
+// permissions, and a read-only one is refused. Throws SclError.
 void saveDocument(const pugi::xml_document& doc, const std::string& fileName);
 
 } // namespace kt::scl

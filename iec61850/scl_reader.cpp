@@ -4,6 +4,8 @@
 #include "iec61850/scl_dom.h"
 
 #include <algorithm>
+#include <type_traits>
+#include <utility>
 
 namespace kt {
 
@@ -29,13 +31,31 @@ bool isLogicalNode(pugi::xml_node n) {
     return scl::isElement(n, "LN") || scl::isElement(n, "LN0");
 }
 
-// A decimal attribute as 64 bits, `fallback` when absent or not a number.
-int64_t decimalAttr(pugi::xml_node n, const char* name, int64_t fallback) {
-    return StrToInt64Def(attr(n, name), fallback);
-}
-
 std::string pText(pugi::xml_node p) {
     return p.text().get();
+}
+
+std::string quoted(std::string_view text) {
+    return "\"" + std::string(text) + "\"";
+}
+
+std::string namesList(const std::vector<std::string>& names) {
+    std::string out;
+    for (const std::string& n : names) out += (out.empty() ? "" : ", ") + n;
+    return out;
+}
+
+// An unsigned 32-bit attribute: `fallback` when absent; when present and not such a number,
+// `fallback` too, with a warning instead of a wrapped value.
+template <typename Warn>
+uint32_t unsignedAttr(pugi::xml_node n, const char* name, uint32_t fallback, const std::string& where,
+                      Warn&& warn) {
+    pugi::xml_attribute a = n.attribute(name);
+    if (!a) return fallback;
+    if (auto v = ParseDecimalIn(a.value(), 0, UINT32_MAX)) return static_cast<uint32_t>(*v);
+    warn(std::string(name) + " " + quoted(a.value()) + " of " + where +
+         " is not a number from 0 to 4294967295; it is read as " + std::to_string(fallback));
+    return fallback;
 }
 
 } // namespace
@@ -102,7 +122,13 @@ void TICDParser::selectTimeServer(OperatorPrompts& prompts) {
         chosen = prompts.chooseEntry(TimeServerSelectionCaption, entries);
     // The address is kept beside its entry rather than cut out of the entry's text, which an
     // IED name or type holding "IP:" would confuse.
-    if (chosen && *chosen < addresses.size()) TimeServerIP = TextToIP(addresses[*chosen]);
+    if (!chosen || *chosen >= addresses.size()) return;
+    if (auto ip = ParseIPv4(addresses[*chosen]))
+        TimeServerIP = *ip;
+    else
+        warn("The time server address " + quoted(addresses[*chosen]) + " of " +
+             entries[*chosen].substr(0, entries[*chosen].find(' ')) +
+             " is not an IPv4 address; no time server is read");
 }
 
 void TICDParser::readCommunication() {
@@ -110,69 +136,161 @@ void TICDParser::readCommunication() {
     int i = 0;
     for (pugi::xml_node subNetwork : children(comm, "SubNetwork")) {
         pugi::xml_node address = child(modelConnectedAP(subNetwork), "Address");
+        const std::string where = "SubNetwork " + quoted(attr(subNetwork, "name"));
+        if (i == Interfaces) {
+            // The unit has two interfaces; an address of the IED in a further subnetwork has no place.
+            if (pugi::xml_node ip = scl::pByType(address, "IP"))
+                warn("The address " + quoted(pText(ip)) + " of " + iedName_ + " in " + where +
+                     " is left out: the unit has two interfaces, taken from the first two SubNetworks");
+            continue;
+        }
+        const std::string iface = "interface " + std::to_string(i + 1) + " (" + where + ")";
+        // A value that cannot be read as what it should be leaves the field as it was.
+        auto address32 = [&](std::string_view what, const std::string& text, uint32_t& field) {
+            if (auto v = ParseIPv4(text))
+                field = *v;
+            else
+                warn(std::string(what) + " " + quoted(text) + " of " + iface +
+                     " is not an IPv4 address; it stays " + IPToText(field));
+        };
+        auto hexField = [&](std::string_view what, const std::string& text, uint64_t max, int digits,
+                            auto& field) {
+            if (auto v = ParseHexValue(text, max))
+                field = static_cast<std::remove_reference_t<decltype(field)>>(*v);
+            else
+                warn(std::string(what) + " " + quoted(text) + " is not a hexadecimal number of at most " +
+                     std::to_string(digits) + " digits; it stays " + ToHex(field, digits));
+        };
         for (pugi::xml_node p : children(address, "P")) {
             std::string_view type = attr(p, "type");
             std::string text = pText(p);
             if (type == "IP") {
-                ipAddress_[i] = TextToIP(text);
+                address32("The IP address", text, ipAddress_[i]);
             } else if (type == "IP-SUBNET") {
-                ipMask_[i] = TextToIP(text);
+                address32("The subnet mask", text, ipMask_[i]);
             } else if (type == "IP-GATEWAY") {
-                gateway_[i] = TextToIP(text);
+                address32("The gateway", text, gateway_[i]);
             } else if (i == 0) {
                 if (type == "OSI-AP-Title") {
-                    std::replace(text.begin(), text.end(), ',', '.');
-                    AddressOpts.APTitle = text;
+                    std::string title;
+                    for (char c : text)
+                        if (c != ' ') title += c == ',' ? '.' : c;
+                    bool numbers =
+                        !title.empty() && title.find_first_not_of("0123456789.") == std::string::npos;
+                    if (numbers)
+                        AddressOpts.APTitle = title;
+                    else
+                        warn("The OSI-AP-Title " + quoted(text) +
+                             " is not numbers separated by commas; it stays " + quoted(AddressOpts.APTitle));
                 } else if (type == "OSI-AE-Qualifier") {
-                    auto v = ParseDecimal(text);
-                    AddressOpts.AEQualifier =
-                        v && *v >= INT32_MIN && *v <= INT32_MAX ? static_cast<int32_t>(*v) : 12;
+                    if (auto v = ParseDecimalIn(text, INT32_MIN, INT32_MAX))
+                        AddressOpts.AEQualifier = static_cast<int32_t>(*v);
+                    else
+                        warn("The OSI-AE-Qualifier " + quoted(text) +
+                             " is not a whole number that fits 32 bits; it "
+                             "stays " +
+                             std::to_string(AddressOpts.AEQualifier));
                 } else if (type == "OSI-PSEL") {
-                    AddressOpts.PSEL = static_cast<uint32_t>(HexToInt(text));
+                    hexField("The OSI-PSEL", text, UINT32_MAX, 8, AddressOpts.PSEL);
                 } else if (type == "OSI-SSEL") {
-                    AddressOpts.SSEL = static_cast<uint16_t>(HexToInt(text));
+                    hexField("The OSI-SSEL", text, UINT16_MAX, 4, AddressOpts.SSEL);
                 } else if (type == "OSI-TSEL") {
-                    AddressOpts.TSEL = static_cast<uint16_t>(HexToInt(text));
+                    hexField("The OSI-TSEL", text, UINT16_MAX, 4, AddressOpts.TSEL);
                 }
             }
         }
-        if (++i == Interfaces) break;
+        ++i;
     }
 }
 
-void TICDParser::readDataSets() {
-    pugi::xml_node ied = modelIED();
-    if (pugi::xml_node dyn = child(child(ied, "Services"), "DynDataSet")) {
-        auto first = static_cast<uint16_t>(32 - static_cast<uint16_t>(decimalAttr(dyn, "max", 0)));
-        FirstUserDataSet = std::min<uint16_t>(first, DataSetSlots);
-    }
-    int slot = 0;
+std::vector<TICDParser::FileDataSet> TICDParser::fileDataSets() const {
+    std::vector<FileDataSet> sets;
     uint16_t ldIndex = 0;
     for (pugi::xml_node ld : children(modelServer(), "LDevice")) {
         for (pugi::xml_node ln : children(ld)) {
             if (!isLogicalNode(ln)) continue;
             for (pugi::xml_node ds : children(ln, "DataSet")) {
-                if (slot == DataSetSlots) return; // the unit has 32 slots; later datasets are left out
-                TDatasetConfig& d = dataSets_[slot++];
+                FileDataSet f;
+                f.ldIndex = ldIndex;
+                f.ldInst = attr(ld, "inst");
                 std::string_view name = attr(ds, "name");
-                d.Fixed = std::find(FixedDataSetNames.begin(), FixedDataSetNames.end(), name) !=
+                f.fixed = std::find(FixedDataSetNames.begin(), FixedDataSetNames.end(), name) !=
                           FixedDataSetNames.end();
-                d.Name = nodeName(ln) + "$" + std::string(name);
-                d.LDIndex = ldIndex;
-                d.Members.clear();
+                // LN0 is LLN0 whatever its attributes say, as the member codes name it.
+                f.name = (scl::isElement(ln, "LN0") ? std::string("LLN0") : nodeName(ln)) + "$" +
+                         std::string(name);
                 for (pugi::xml_node fcda : children(ds, "FCDA")) {
-                    if (d.Members.size() == UINT16_MAX) break; // Count is 16 bits
-                    std::string lnRef(attr(fcda, "prefix"));
-                    lnRef += attr(fcda, "lnClass");
-                    lnRef += attr(fcda, "lnInst");
-                    d.Members.push_back(EncodeMember(attr(fcda, "ldInst"), lnRef, attr(fcda, "doName"),
-                                                     attr(fcda, "daName"), attr(fcda, "fc")));
+                    MemberRef ref;
+                    ref.ldInst = attr(fcda, "ldInst");
+                    ref.lnRef = std::string(attr(fcda, "prefix")) + std::string(attr(fcda, "lnClass")) +
+                                std::string(attr(fcda, "lnInst"));
+                    ref.doName = attr(fcda, "doName");
+                    ref.daName = attr(fcda, "daName");
+                    ref.fc = attr(fcda, "fc");
+                    f.members.push_back(std::move(ref));
                 }
-                d.Count = static_cast<uint16_t>(d.Members.size());
+                sets.push_back(std::move(f));
             }
         }
         ++ldIndex;
     }
+    return sets;
+}
+
+void TICDParser::readDataSets() {
+    pugi::xml_node ied = modelIED();
+    if (pugi::xml_node dyn = child(child(ied, "Services"), "DynDataSet")) {
+        auto first = static_cast<uint16_t>(32 - static_cast<uint16_t>(StrToInt64Def(attr(dyn, "max"), 0)));
+        FirstUserDataSet = std::min<uint16_t>(first, DataSetSlots);
+    }
+    int slot = 0;
+    std::vector<std::string> noRoom;
+    for (FileDataSet& f : fileDataSets()) {
+        const std::string full = f.ldInst + "/" + f.name;
+        if (f.members.empty()) {
+            // A dataset without members would be a free slot in the middle of the used ones.
+            warn("Data set " + full + " has no members; it is left out", true);
+            continue;
+        }
+        TDatasetConfig d;
+        std::vector<LeftOutMember> out;
+        for (size_t m = 0; m < f.members.size(); ++m) {
+            const MemberRef& ref = f.members[m];
+            MemberEncoding e = EncodeMemberChecked(ref);
+            if (e.code && d.Members.size() < UINT16_MAX) {
+                d.Members.push_back(*e.code);
+                continue;
+            }
+            std::string reason = e.code ? "more than 65535 members" : e.reason;
+            out.push_back({static_cast<int>(m + 1), MemberRefText(ref), reason});
+        }
+        if (d.Members.empty()) {
+            warn("Data set " + full + " is left out: none of its " + std::to_string(f.members.size()) +
+                     " members is in this data model (first: " + out.front().reference + ": " +
+                     out.front().reason + ")",
+                 true);
+            continue;
+        }
+        if (slot == DataSetSlots) { // the unit has 32 slots
+            noRoom.push_back(full);
+            continue;
+        }
+        for (const LeftOutMember& l : out)
+            warn("Data set " + full + ": member " + std::to_string(l.position) + ", " + l.reference +
+                     ", is not in this data model (" + l.reason + "); it is left out",
+                 true);
+        d.Fixed = f.fixed;
+        d.Name = f.name;
+        d.LDIndex = f.ldIndex;
+        d.Count = static_cast<uint16_t>(d.Members.size());
+        dataSets_[slot] = std::move(d);
+        leftOut_[slot] = std::move(out);
+        ++slot;
+    }
+    if (!noRoom.empty())
+        warn(std::to_string(noRoom.size()) + " data set" + (noRoom.size() == 1 ? " is" : "s are") +
+                 " left out, the unit has 32 slots: " + namesList(noRoom),
+             true);
 }
 
 void TICDParser::readReportControls() {
@@ -181,10 +299,15 @@ void TICDParser::readReportControls() {
         for (pugi::xml_node rc : children(child(ld, "LN0"), "ReportControl")) {
             TRCBConfig b;
             b.Name = attr(rc, "name");
-            b.RptID = Utf8Prefix(attr(rc, "rptID"), 64);
-            b.BufTime = static_cast<uint32_t>(decimalAttr(rc, "bufTime", 0));
-            b.IntgPd = static_cast<uint32_t>(decimalAttr(rc, "intgPd", 0));
-            b.ConfRev = static_cast<uint32_t>(decimalAttr(rc, "confRev", 1));
+            const std::string where = "report control block " + b.Name;
+            std::string_view rptID = attr(rc, "rptID");
+            b.RptID = Utf8Prefix(rptID, 64);
+            if (b.RptID.size() < rptID.size())
+                warn("The report ID of " + b.Name + " is longer than 64 characters; it is cut to " +
+                     quoted(b.RptID));
+            b.BufTime = unsignedAttr(rc, "bufTime", 0, where, [this](std::string t) { warn(std::move(t)); });
+            b.IntgPd = unsignedAttr(rc, "intgPd", 0, where, [this](std::string t) { warn(std::move(t)); });
+            b.ConfRev = unsignedAttr(rc, "confRev", 1, where, [this](std::string t) { warn(std::move(t)); });
             b.Buffered = scl::attrIsTrue(rc, "buffered");
 
             std::string datSet(attr(rc, "datSet"));
@@ -194,6 +317,10 @@ void TICDParser::readReportControls() {
                 datSet = std::string(attr(ld, "inst")) + "/LLN0$" + datSet;
             b.DataSetRef = datSet;
             b.DataSetIndex = static_cast<uint8_t>(FindDataSet(b.DataSetRef) + 1);
+            if (!datSet.empty() && b.DataSetIndex == 0)
+                warn("Report control block " + b.Name + " names data set " + datSet +
+                         ", which is not among the data sets read; it has no data set here",
+                     true);
 
             if (pugi::xml_node t = child(rc, "TrgOps")) {
                 if (scl::attrIsTrue(t, "dchg")) b.TrgOps |= TrgDchg;
@@ -217,6 +344,57 @@ void TICDParser::readReportControls() {
     }
 }
 
+namespace {
+
+// The SubNetwork, other than the first, that holds the GSE address of (iedName, cbName).
+pugi::xml_node gseElsewhere(pugi::xml_node docRoot, std::string_view iedName, std::string_view cbName) {
+    bool first = true;
+    for (pugi::xml_node subNetwork : children(child(docRoot, "Communication"), "SubNetwork")) {
+        if (std::exchange(first, false)) continue;
+        for (pugi::xml_node cap : children(subNetwork, "ConnectedAP"))
+            if (attr(cap, "iedName") == iedName &&
+                child(scl::childWhere(cap, "GSE", "cbName", cbName), "Address"))
+                return subNetwork;
+    }
+    return {};
+}
+
+} // namespace
+
+// The P values of a GSE address; a value that cannot be read leaves its field at 0.
+void TICDParser::readGseAddress(pugi::xml_node address, const std::string& where, uint16_t* appID,
+                                uint64_t* mac, uint16_t* vlanID, uint8_t* vlanPriority) {
+    for (pugi::xml_node p : children(address, "P")) {
+        std::string_view type = attr(p, "type");
+        std::string text = pText(p);
+        auto bad = [&](const char* expected) {
+            warn(std::string(type) + " " + quoted(text) + " of " + where + " is not " + expected +
+                 "; it stays 0");
+        };
+        if (type == "VLAN-ID" && vlanID) {
+            if (auto v = ParseHexValue(text, 0xFFF))
+                *vlanID = static_cast<uint16_t>(*v);
+            else
+                bad("a hexadecimal VLAN identifier of at most 3 digits");
+        } else if (type == "VLAN-PRIORITY" && vlanPriority) {
+            if (auto v = ParseHexValue(text, 7))
+                *vlanPriority = static_cast<uint8_t>(*v);
+            else
+                bad("a VLAN priority from 0 to 7");
+        } else if (type == "MAC-Address" && mac) {
+            if (auto v = ParseMAC(text))
+                *mac = *v;
+            else
+                bad("a MAC address of six hexadecimal octets");
+        } else if (type == "APPID" && appID) {
+            if (auto v = ParseHexValue(text, 0xFFFF))
+                *appID = static_cast<uint16_t>(*v);
+            else
+                bad("a hexadecimal APPID of at most 4 digits");
+        }
+    }
+}
+
 void TICDParser::readGOOSEControls() {
     gcbs_.clear();
     for (pugi::xml_node ld : children(modelServer(), "LDevice")) {
@@ -225,18 +403,17 @@ void TICDParser::readGOOSEControls() {
             b.Name = attr(gc, "name");
             b.GoID = attr(gc, "appID");
             b.Interface = gcbs_.size() % 2 == 0 ? 1 : 2;
-            for (pugi::xml_node p : children(gseAddress(iedName_, b.Name), "P")) {
-                std::string_view type = attr(p, "type");
-                std::string text = pText(p);
-                if (type == "VLAN-ID")
-                    b.VLANID = static_cast<uint16_t>(HexToInt(text));
-                else if (type == "VLAN-PRIORITY")
-                    b.VLANPriority = static_cast<uint8_t>(HexToInt(text));
-                else if (type == "MAC-Address")
-                    b.DstMAC = TextToMAC(text);
-                else if (type == "APPID")
-                    b.AppID = static_cast<uint16_t>(HexToInt(text));
+            pugi::xml_node address = gseAddress(iedName_, b.Name);
+            if (!address) {
+                if (pugi::xml_node other = gseElsewhere(root(), iedName_, b.Name))
+                    warn("The GOOSE address of " + b.Name + " is in SubNetwork " +
+                         quoted(attr(other, "name")) +
+                         ", and only the first SubNetwork's GOOSE addresses are read; its APPID, MAC address "
+                         "and "
+                         "VLAN stay 0");
             }
+            readGseAddress(address, "GOOSE control block " + b.Name, &b.AppID, &b.DstMAC, &b.VLANID,
+                           &b.VLANPriority);
             gcbs_.push_back(std::move(b));
         }
     }
@@ -253,14 +430,36 @@ void TICDParser::readNetworkInputs() {
             size_t comma = intAddr.find(',');
             if (comma != std::string_view::npos && comma + 1 < intAddr.size()) {
                 auto part = [&](size_t i) { return i < parts.size() ? parts[i] : std::string_view(); };
-                n.DstMAC = TextToMAC(part(1));
-                n.AppID = static_cast<uint16_t>(HexToInt(part(2)));
-                n.ConfRev = static_cast<uint32_t>(StrToInt64Def(part(3), 0));
+                // Missing parts read as empty, which is 0; a part that is there and cannot be read
+                // is 0 as well, and said.
+                auto bad = [&](size_t i, const char* expected) {
+                    warn("Part " + std::to_string(i + 1) + ", " + quoted(part(i)) + ", of the intAddr of " +
+                         n.Name + " is not " + expected + "; it is read as 0");
+                };
+                auto number = [&](size_t i, int64_t max, const char* expected) -> int64_t {
+                    if (part(i).empty()) return 0;
+                    if (auto v = ParseDecimalIn(part(i), 0, max)) return *v;
+                    bad(i, expected);
+                    return 0;
+                };
+                if (!part(1).empty()) {
+                    if (auto v = ParseMAC(part(1)))
+                        n.DstMAC = *v;
+                    else
+                        bad(1, "a MAC address");
+                }
+                if (!part(2).empty()) {
+                    if (auto v = ParseHexValue(part(2), 0xFFFF))
+                        n.AppID = static_cast<uint16_t>(*v);
+                    else
+                        bad(2, "a hexadecimal APPID");
+                }
+                n.ConfRev = static_cast<uint32_t>(number(3, UINT32_MAX, "a number from 0 to 4294967295"));
                 n.GoID = part(4);
-                n.DataIndex = static_cast<uint16_t>(StrToInt64Def(part(5), 0));
-                n.BitIndex = static_cast<uint16_t>(StrToInt64Def(part(6), 0));
-                n.Inverted = StrToInt64Def(part(7), 0) != 0;
-                n.Enabled = StrToInt64Def(part(8), 0) != 0;
+                n.DataIndex = static_cast<uint16_t>(number(5, UINT16_MAX, "a number from 0 to 65535"));
+                n.BitIndex = static_cast<uint16_t>(number(6, UINT16_MAX, "a number from 0 to 65535"));
+                n.Inverted = number(7, INT64_MAX, "a number") != 0;
+                n.Enabled = number(8, INT64_MAX, "a number") != 0;
             } else {
                 n.DstMAC = 0x010CCD010002;
                 n.AppID = 3;
@@ -291,13 +490,20 @@ void TICDParser::readExtRefs() {
                 std::string g(attr(gc, "name"));
                 TExtRefAddr addr;
                 addr.GoID = attr(gc, "appID");
-                addr.ConfRev = static_cast<uint32_t>(decimalAttr(gc, "confRev", 0));
+                const std::string where = "GOOSE control block " + g + " of " + m;
+                addr.ConfRev =
+                    unsignedAttr(gc, "confRev", 0, where, [this](std::string t) { warn(std::move(t)); });
                 std::string goCBRef = m + std::string(attr(ld, "inst")) + "/LLN0." + g;
                 pugi::xml_node address = gseAddress(m, g);
-                if (pugi::xml_node p = scl::pByType(address, "APPID"))
-                    addr.AppID = static_cast<uint16_t>(HexToInt(pText(p)));
-                if (pugi::xml_node p = scl::pByType(address, "MAC-Address"))
-                    addr.DstMAC = TextToMAC(pText(p));
+                if (!address) {
+                    if (pugi::xml_node other = gseElsewhere(root(), m, g))
+                        warn("The GOOSE address of " + goCBRef + " is in SubNetwork " +
+                             quoted(attr(other, "name")) +
+                             ", and only the first SubNetwork's GOOSE addresses are read; its APPID and MAC "
+                             "address "
+                             "stay 0");
+                }
+                readGseAddress(address, where, &addr.AppID, &addr.DstMAC, nullptr, nullptr);
                 std::string_view datSet = attr(gc, "datSet");
                 for (pugi::xml_node ds : children(ln0, "DataSet")) {
                     if (attr(ds, "name") != datSet) continue;
@@ -318,6 +524,45 @@ void TICDParser::readExtRefs() {
                     }
                 }
             }
+        }
+    }
+}
+
+void TICDParser::warnAboutLeftOutParts() {
+    std::vector<std::string> others;
+    for (pugi::xml_node ied : children(root(), "IED"))
+        if (pugi::xml_node(ied) != modelIED()) others.emplace_back(attr(ied, "name"));
+    if (!others.empty())
+        warn("The file holds " + std::to_string(others.size() + 1) + " IEDs; " +
+             std::string(attr(modelIED(), "name")) + " is read, and " + namesList(others) +
+             (others.size() == 1 ? " is" : " are") +
+             " not (only their GOOSE messages are offered as sources of network inputs)");
+
+    pugi::xml_node ied = modelIED();
+    pugi::xml_node firstAP = child(ied, "AccessPoint");
+    for (pugi::xml_node ap : children(ied, "AccessPoint"))
+        for (pugi::xml_node ld : children(ap, "LDevice"))
+            warn("Logical device " + std::string(attr(ld, "inst")) + " stands directly in access point " +
+                 std::string(attr(ap, "name")) + ", outside a Server; it is left out");
+    if (firstAP && !child(firstAP, "Server")) {
+        for (pugi::xml_node ap : children(ied, "AccessPoint"))
+            if (child(ap, "Server")) {
+                warn("Access point " + std::string(attr(firstAP, "name")) +
+                     " has no Server; the logical devices of the Server in access point " +
+                     std::string(attr(ap, "name")) + " are not read");
+                break;
+            }
+    }
+    for (pugi::xml_node ld : children(modelServer(), "LDevice")) {
+        bool firstLN0 = true;
+        for (pugi::xml_node ln : children(ld)) {
+            if (!isLogicalNode(ln)) continue;
+            // Only the first LN0 of a device carries the control blocks that are read.
+            if (scl::isElement(ln, "LN0") && std::exchange(firstLN0, false)) continue;
+            for (pugi::xml_node rc : children(ln, "ReportControl"))
+                warn("Report control block " + std::string(attr(rc, "name")) + " in " +
+                     std::string(attr(ld, "inst")) + "/" + nodeName(ln) +
+                     " is left out: only report control blocks of LLN0 are read");
         }
     }
 }

@@ -42,7 +42,7 @@ bool lnMatches(pugi::xml_node ln, std::string_view lnRef) {
            lnRef.substr(prefix.size(), lnClass.size()) == lnClass && lnRef.ends_with(inst);
 }
 
-// Element `value` into the code's field `field`; no masking, a large value spills over.
+// `value` into the code's field `field`; the caller has checked that it fits.
 void putField(uint32_t& code, int field, uint64_t value) {
     code |= static_cast<uint32_t>(value) << FieldShift[field];
 }
@@ -145,86 +145,180 @@ std::optional<std::string> TICDParser::FCByIndex(pugi::xml_node lnodeType, size_
 
 // ---- member codes ------------------------------------------------------------------------------
 
-uint32_t TICDParser::EncodeMember(std::string_view ldInst, std::string_view lnRef, std::string_view doName,
-                                  std::string_view daName, std::string_view fc) const {
+std::string MemberRefText(const MemberRef& ref) {
+    std::string text = ref.ldInst + "/" + ref.lnRef + "." + ref.doName;
+    if (!ref.daName.empty()) text += "." + ref.daName;
+    return text + " (" + ref.fc + ")";
+}
+
+namespace {
+
+MemberEncoding notInModel(MemberProblem problem, std::string reason) {
+    return MemberEncoding{std::nullopt, problem, std::move(reason)};
+}
+
+std::string quote(std::string_view text) {
+    return "\"" + std::string(text) + "\"";
+}
+
+// "at position 70 of LD0, past the 64 positions a member code holds"
+std::string pastField(uint64_t position, std::string_view where, int field) {
+    return "at position " + std::to_string(position) + " of " + std::string(where) + ", past the " +
+           std::to_string(FieldMask[field] + 1) + " positions a member code holds";
+}
+
+} // namespace
+
+MemberEncoding TICDParser::encodeRaw(const MemberRef& ref) const {
+    const std::string_view fc = ref.fc;
+    if (fc != "MX" && fc != "ST")
+        return notInModel(MemberProblem::NotUnitFC,
+                          "FC " + quote(fc) + ": the unit's datasets hold MX and ST members only");
+
     pugi::xml_node ld;
-    uint32_t d = 0;
+    uint64_t d = 0;
     for (pugi::xml_node n : children(modelServer(), "LDevice")) {
-        if (attr(n, "inst") == ldInst) {
+        if (attr(n, "inst") == ref.ldInst) {
             ld = n;
             break;
         }
         ++d;
     }
-    if (!ld) return 0;
-    uint32_t code = d;
+    if (!ld)
+        return notInModel(MemberProblem::NoLogicalDevice, "there is no logical device " + quote(ref.ldInst));
+    if (d > FieldMask[0])
+        return notInModel(MemberProblem::DoesNotFit,
+                          "logical device " + ref.ldInst + " is " + pastField(d, "the server", 0));
+    uint32_t code = static_cast<uint32_t>(d);
 
     pugi::xml_node ln;
     uint64_t position = 0;
     for (pugi::xml_node n : children(ld)) {
         if (!isLogicalNode(n)) continue;
-        if (lnMatches(n, lnRef)) {
+        if (lnMatches(n, ref.lnRef)) {
             ln = n;
             break;
         }
         ++position;
     }
-    if (!ln) return 0;
+    if (!ln)
+        return notInModel(MemberProblem::NoLogicalNode,
+                          ref.ldInst + " has no logical node " + quote(ref.lnRef));
+    if (position > FieldMask[1])
+        return notInModel(MemberProblem::DoesNotFit,
+                          "logical node " + ref.lnRef + " is " + pastField(position, ref.ldInst, 1));
     putField(code, 1, position);
 
     pugi::xml_node lnodeType = FindType(attr(ln, "lnType"), "LNodeType");
     auto f = FCIndex(lnodeType, fc);
-    if (!f) return 0;
+    if (!f) return notInModel(MemberProblem::NoDataObject, ref.lnRef + " holds no data of FC " + ref.fc);
+    if (*f > FieldMask[2])
+        return notInModel(MemberProblem::DoesNotFit, "FC " + ref.fc + " of " + ref.lnRef + " is " +
+                                                         pastField(*f, "the node's FC list", 2));
     putField(code, 2, *f);
 
-    // Data objects and sub-objects count only when they hold something of this FC.
-    auto findObject = [&](pugi::xml_node type, std::string_view name, uint64_t& k) -> pugi::xml_node {
+    // Data objects and sub-objects count only when they hold something of this FC; attributes
+    // count when they have this FC, and every BDA counts.
+    auto isObject = [&](pugi::xml_node c) {
+        std::string_view local = scl::localName(c.name());
+        return (local == "DO" || local == "SDO") && HasFC(c, fc);
+    };
+    auto isAttribute = [&](pugi::xml_node c) {
+        return (scl::isElement(c, "DA") && attr(c, "fc") == fc) || scl::isElement(c, "BDA");
+    };
+    // The child of `type` named `name` among those `counted`, and its position there (from 0).
+    auto find = [&](pugi::xml_node type, std::string_view name, auto counted, uint64_t& k) -> pugi::xml_node {
         k = 0;
         for (pugi::xml_node c : children(type)) {
-            std::string_view local = scl::localName(c.name());
-            if ((local != "DO" && local != "SDO") || !HasFC(c, fc)) continue;
+            if (!counted(c)) continue;
             if (attr(c, "name") == name) return c;
             ++k;
         }
         return {};
     };
-    auto doParts = SplitText(doName, '.');
+    auto countOf = [&](pugi::xml_node type, auto counted) {
+        uint64_t n = 0;
+        for (pugi::xml_node c : children(type))
+            if (counted(c)) ++n;
+        return n;
+    };
+
+    auto doParts = SplitText(ref.doName, '.');
     uint64_t k = 0;
-    pugi::xml_node object = findObject(lnodeType, doParts[0], k);
-    if (!object) return 0;
+    pugi::xml_node object = find(lnodeType, doParts[0], isObject, k);
+    if (!object)
+        return notInModel(MemberProblem::NoDataObject,
+                          ref.lnRef + " has no data object " + quote(doParts[0]) + " holding FC " + ref.fc);
+    if (k > FieldMask[3])
+        return notInModel(MemberProblem::DoesNotFit,
+                          "data object " + std::string(doParts[0]) + " is " + pastField(k, ref.lnRef, 3));
     putField(code, 3, k);
     pugi::xml_node current = FindType(attr(object, "type"), "DOType");
+    std::string path(doParts[0]);
 
     int element = 0;
+    auto tooDeep = [&] {
+        return notInModel(MemberProblem::TooDeep,
+                          "more than " + std::to_string(ElementFields) +
+                              " sub-objects and attributes below the data object; a member code holds four");
+    };
+    // One element of the code: 1-based position k + 1 in its own field. The unit's decoder
+    // counts sub-objects and attributes of a type in one sequence: when the other kind has an
+    // entry at the same position, both have this code.
+    auto putElement = [&](std::string_view name, uint64_t position, uint64_t othersAtLevel,
+                          const char* otherKind) -> std::optional<MemberEncoding> {
+        if (element == ElementFields) return tooDeep();
+        if (position + 1 > FieldMask[FirstElementField + element])
+            return notInModel(MemberProblem::DoesNotFit,
+                              std::string(name) + " is element " + std::to_string(position + 1) + " of " +
+                                  path + ", past the " + std::to_string(FieldMask[FirstElementField]) +
+                                  " a member code holds at one level");
+        if (othersAtLevel > position)
+            return notInModel(MemberProblem::SharedCode, std::string(name) + " shares its code with the " +
+                                                             otherKind + " at the same position in " + path);
+        putField(code, FirstElementField + element++, position + 1);
+        return std::nullopt;
+    };
+
     for (size_t i = 1; i < doParts.size(); ++i) {
-        object = findObject(current, doParts[i], k);
-        if (!object || element == ElementFields) return 0; // at most four elements fit
-        putField(code, FirstElementField + element++, k + 1);
+        object = find(current, doParts[i], isObject, k);
+        if (!object)
+            return notInModel(MemberProblem::NoDataObject,
+                              path + " has no sub-object " + quote(doParts[i]) + " holding FC " + ref.fc);
+        if (auto failed = putElement(doParts[i], k, countOf(current, isAttribute), "attribute"))
+            return *failed;
+        path += ".";
+        path += doParts[i];
         current = FindType(attr(object, "type"), "DOType");
     }
-    if (daName.empty()) return code;
+    if (ref.daName.empty()) return MemberEncoding{code, MemberProblem::None, {}};
 
-    auto daParts = SplitText(daName, '.');
+    auto daParts = SplitText(ref.daName, '.');
     for (size_t i = 0; i < daParts.size(); ++i) {
-        pugi::xml_node attribute;
-        k = 0;
-        for (pugi::xml_node c : children(current)) {
-            bool counted = (scl::isElement(c, "DA") && attr(c, "fc") == fc) || scl::isElement(c, "BDA");
-            if (!counted) continue;
-            if (attr(c, "name") == daParts[i]) {
-                attribute = c;
-                break;
-            }
-            ++k;
-        }
-        if (!attribute || element == ElementFields) return 0;
-        putField(code, FirstElementField + element++, k + 1);
+        pugi::xml_node attribute = find(current, daParts[i], isAttribute, k);
+        if (!attribute)
+            return notInModel(MemberProblem::NoAttribute,
+                              path + " has no attribute " + quote(daParts[i]) + " of FC " + ref.fc);
+        if (auto failed = putElement(daParts[i], k, countOf(current, isObject), "sub-object")) return *failed;
+        path += ".";
+        path += daParts[i];
         if (i + 1 < daParts.size()) current = FindType(attr(attribute, "type"), "DAType");
     }
-    return code;
+    return MemberEncoding{code, MemberProblem::None, {}};
 }
 
-std::optional<MemberRef> TICDParser::DecodeMember(uint32_t code) const {
+MemberEncoding TICDParser::EncodeMemberChecked(const MemberRef& ref) const {
+    MemberEncoding e = encodeRaw(ref);
+    if (!e.code) return e;
+    // The last word: the code must read back as this very reference.
+    auto back = decodeRaw(*e.code);
+    if (!back || *back != ref)
+        return notInModel(MemberProblem::SharedCode, back ? "its code stands for " + MemberRefText(*back)
+                                                          : "its code does not read back");
+    return e;
+}
+
+std::optional<MemberRef> TICDParser::decodeRaw(uint32_t code) const {
     MemberRef ref;
     pugi::xml_node ld;
     uint32_t v = getField(code, 0);
@@ -244,7 +338,8 @@ std::optional<MemberRef> TICDParser::DecodeMember(uint32_t code) const {
             break;
         }
     if (!ln) return std::nullopt;
-    ref.lnRef = nodeName(ln);
+    // An LN0 is named LLN0 whatever its attributes hold, as the encoder finds it.
+    ref.lnRef = scl::isElement(ln, "LN0") ? std::string("LLN0") : nodeName(ln);
 
     pugi::xml_node lnodeType = FindType(attr(ln, "lnType"), "LNodeType");
     auto fc = FCByIndex(lnodeType, getField(code, 2));
@@ -294,12 +389,19 @@ std::optional<MemberRef> TICDParser::DecodeMember(uint32_t code) const {
     return ref;
 }
 
+std::optional<MemberRef> TICDParser::DecodeMember(uint32_t code) const {
+    auto ref = decodeRaw(code);
+    if (!ref) return std::nullopt;
+    // Bits the decoder does not look at, a spilled position, a code two references share: the
+    // code is only this reference when the reference encodes to exactly this code.
+    MemberEncoding back = encodeRaw(*ref);
+    if (!back.code || *back.code != code) return std::nullopt;
+    return ref;
+}
+
 std::string TICDParser::MemberText(uint32_t code) const {
     auto ref = DecodeMember(code);
-    if (!ref) return {};
-    std::string text = ref->ldInst + "/" + ref->lnRef + "." + ref->doName;
-    if (!ref->daName.empty()) text += "." + ref->daName;
-    return text + " (" + ref->fc + ")";
+    return ref ? MemberRefText(*ref) : std::string();
 }
 
 LNRefParts TICDParser::SplitLNRef(std::string_view lnRef) {

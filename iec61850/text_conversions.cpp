@@ -91,6 +91,98 @@ int64_t StrToInt64Def(std::string_view text, int64_t fallback) {
     return ParseDecimal(text).value_or(fallback);
 }
 
+namespace {
+
+bool isBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+std::string_view trimmed(std::string_view text) {
+    while (!text.empty() && isBlank(text.front())) text.remove_prefix(1);
+    while (!text.empty() && isBlank(text.back())) text.remove_suffix(1);
+    return text;
+}
+
+int hexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+} // namespace
+
+std::optional<uint32_t> ParseIPv4(std::string_view text) {
+    auto parts = SplitText(trimmed(text), '.');
+    if (parts.size() != 4) return std::nullopt;
+    uint32_t result = 0;
+    for (std::string_view part : parts) {
+        if (part.empty() || part.size() > 3) return std::nullopt;
+        unsigned v = 0;
+        for (char c : part) {
+            if (c < '0' || c > '9') return std::nullopt;
+            v = v * 10 + static_cast<unsigned>(c - '0');
+        }
+        if (v > 255) return std::nullopt;
+        result = (result << 8) | v;
+    }
+    return result;
+}
+
+std::optional<uint64_t> ParseHexValue(std::string_view text, uint64_t maxValue) {
+    text = trimmed(text);
+    if (text.empty()) return std::nullopt;
+    uint64_t v = 0;
+    for (char c : text) {
+        if (isBlank(c)) continue;
+        int d = hexDigit(c);
+        if (d < 0 || static_cast<uint64_t>(d) > maxValue || v > (maxValue - static_cast<uint64_t>(d)) / 16)
+            return std::nullopt;
+        v = v * 16 + static_cast<uint64_t>(d);
+    }
+    return v;
+}
+
+std::optional<uint64_t> ParseMAC(std::string_view text) {
+    text = trimmed(text);
+    std::vector<std::string_view> octets;
+    size_t i = 0;
+    bool separated = false;
+    while (i < text.size()) {
+        size_t start = i;
+        while (i < text.size() && hexDigit(text[i]) >= 0) ++i;
+        if (i == start) return std::nullopt;
+        octets.push_back(text.substr(start, i - start));
+        if (i == text.size()) break;
+        char sep = text[i];
+        if (sep != '-' && sep != ':' && !isBlank(sep)) return std::nullopt;
+        separated = true;
+        ++i;
+        while (i < text.size() && isBlank(text[i]) && isBlank(sep)) ++i;
+        if (i == text.size()) return std::nullopt; // a separator at the end
+    }
+    if (!separated && octets.size() == 1 && octets[0].size() == 12) {
+        std::vector<std::string_view> pairs;
+        for (size_t k = 0; k < 12; k += 2) pairs.push_back(octets[0].substr(k, 2));
+        octets = pairs;
+    }
+    if (octets.size() != 6) return std::nullopt;
+    uint64_t v = 0;
+    for (std::string_view o : octets) {
+        if (o.size() > 2) return std::nullopt;
+        uint64_t octet = 0;
+        for (char c : o) octet = (octet << 4) | static_cast<uint64_t>(hexDigit(c));
+        v = (v << 8) | octet;
+    }
+    return v;
+}
+
+std::optional<int64_t> ParseDecimalIn(std::string_view text, int64_t min, int64_t max) {
+    auto v = ParseDecimal(text);
+    if (!v || *v < min || *v > max) return std::nullopt;
+    return v;
+}
+
 std::vector<std::string_view> SplitText(std::string_view text, char separator) {
     std::vector<std::string_view> parts;
     size_t start = 0;

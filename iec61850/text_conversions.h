@@ -31,6 +31,18 @@ int64_t StrToInt64(std::string_view text);
 // ParseDecimal or `fallback`.
 int64_t StrToInt64Def(std::string_view text, int64_t fallback);
 
+// Strict readings of SCL values, for files: nothing when the text is not exactly such a value,
+// never a value wrapped into another one.
+// A dotted IPv4 address: four decimal parts 0..255 (blanks around the whole allowed).
+std::optional<uint32_t> ParseIPv4(std::string_view text);
+// A hexadecimal number of at most `maxValue`; blanks between the digits are allowed, so the
+// byte pairs "00 00 00 01" read as 1.
+std::optional<uint64_t> ParseHexValue(std::string_view text, uint64_t maxValue);
+// Six octets of one or two hex digits separated by "-", ":" or blanks, or twelve hex digits.
+std::optional<uint64_t> ParseMAC(std::string_view text);
+// A whole decimal number within [min, max].
+std::optional<int64_t> ParseDecimalIn(std::string_view text, int64_t min, int64_t max);
+
 // The parts of `text` between the separators (an empty text gives one empty part).
 std::vector<std::string_view> SplitText(std::string_view text, char separator);
 // The first `count` characters (code points) of UTF-8 text.

@@ -5,6 +5,7 @@
 // the first line of a file, of a connection and of every new set of columns. One writer serves
 // the window and the command-line tool.
 
+#include "monitor/legacy_frame.h"
 #include "monitor/register_codec.h"
 
 #include <array>
@@ -24,8 +25,6 @@ inline constexpr std::string_view DatalogProgramName = "KT-MON740";
 inline constexpr std::string_view DatalogProgramVersion = "4.1";
 inline constexpr std::string_view DatalogErrorText = "Cannot Open File";
 inline constexpr std::string_view DatalogErrorTitle = "File Error 2";
-inline constexpr std::string_view DatalogOnText = "PC Datalog ON";
-inline constexpr std::string_view DatalogOffText = "PC Datalog OFF";
 inline constexpr std::string_view DatalogCurrentHeading = "NGR Current (A)";
 inline constexpr std::string_view DatalogVoltageHeading = "NGR Voltage (V)";
 // What OK in the settings dialog sets the legacy rate to.
@@ -117,7 +116,6 @@ struct LegacyLogValues {
     uint8_t portH = 0;
 };
 
-inline constexpr int LegacyFrameSize = 24;
 // The numbers of a legacy status frame (24 bytes) with the decoded switch texts; the numbers
 // stay 0 when the frame is shorter.
 LegacyLogValues legacyLogValues(std::span<const uint8_t> frame, std::string gfTime, std::string gfSetting,

@@ -1,5 +1,7 @@
 #include "monitor/monitor_thread.h"
 
+#include "monitor/device_rules.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
@@ -63,22 +65,6 @@ std::optional<int64_t> toInteger(std::string_view text) {
     auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
     if (text.empty() || ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
     return v;
-}
-
-// Communication options 6..8 carry IEC 61850.
-bool isIec61850Option(std::optional<int64_t> option) {
-    return option && *option >= 6 && *option <= 8;
-}
-
-// Groups shown by communication option: below 3 there is no network and no time server; option 1
-// is DeviceNet.
-void applyGroupDisplayRules(RegisterTables& tables, int commOption) {
-    for (int g = 0; g <= tables.lastGroupIndex; ++g) {
-        RegisterGroup& group = tables.RegisterGroups[g];
-        if (commOption < 3 && (group.nameIndex == "network" || group.nameIndex == "sntp settings"))
-            group.display = false;
-        if (commOption == 1 && group.nameIndex == "devicenet") group.display = true;
-    }
 }
 
 // The polling thread runs one step below normal priority, so a busy link never slows the window.
@@ -673,7 +659,7 @@ void MonitorEngine::identify() {
         failIdentification(loaded->dataset.fileName() + " describes no register");
         return;
     }
-    applyGroupDisplayRules(*loaded, id.commOption);
+    applyCommOptionDisplayRules(loaded->RegisterGroups, loaded->lastGroupIndex, id.commOption);
 
     id.registerFile = std::filesystem::path(loaded->dataset.fileName()).filename().string();
     id.firmwareVersion = loaded->firmwareVersion;
@@ -733,7 +719,7 @@ void MonitorEngine::pollPass() {
     }
 
     auto pass = std::make_shared<PassSnapshot>();
-    if (isIec61850Option(toInteger(values_[CommOptionRegister].value)) &&
+    if (isIec61850OptionText(values_[CommOptionRegister].value) &&
         readBlock(NetworkInputRegister, NetworkInputBlock)) {
         // A failed read would show the last pass's inputs as fresh: that update is left out.
         NetworkInputs inputs;

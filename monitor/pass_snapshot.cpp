@@ -1,10 +1,11 @@
 #include "monitor/pass_snapshot.h"
 
+#include "monitor/device_rules.h"
+
 namespace kt {
 
 bool PassSnapshot::register199Flag() const {
-    if ((firmwareVersion() & 0x7FFF) < 300) return true;
-    return registerText(199, ValueType::Unsigned16) == "1";
+    return kt::register199Flag(firmwareVersion(), registerText(199, ValueType::Unsigned16));
 }
 
 } // namespace kt

@@ -1,5 +1,6 @@
 #include "monitor/register_dataset.h"
 
+#include "link/platform/regular_file.h"
 #include "monitor/register_codec.h"
 
 #include <pugixml.hpp>
@@ -7,7 +8,6 @@
 #include <algorithm>
 #include <charconv>
 #include <cstring>
-#include <fstream>
 #include <numeric>
 #include <unordered_map>
 
@@ -17,7 +17,7 @@ namespace {
 
 // Register description files are tens of kilobytes; anything far larger is not one, and reading
 // it whole would only exhaust memory.
-constexpr std::uintmax_t MaxFileBytes = 32u << 20;
+constexpr uint64_t MaxFileBytes = 32u << 20;
 
 // Lets the column map be searched with a string_view (no temporary string per lookup).
 struct TextHash {
@@ -183,22 +183,19 @@ std::optional<DatasetRow> RowView::first() const {
 RegisterDataset::RegisterDataset() : table_(std::make_shared<DatasetTable>()) {}
 
 bool RegisterDataset::loadFile(const std::string& path, std::string* error) {
-    auto fail = [&](const std::string& why) {
+    std::string content;
+    // Only a regular file, and no larger than a register file can be: a FIFO, a device or a
+    // folder gets a message of its own instead of a hang or an exhausted memory.
+    if (platform::FileResult r = platform::readRegularFile(path, MaxFileBytes, content, "register file");
+        !r.ok()) {
+        if (error) *error = path + ": cannot open the file: " + r.reason;
+        return false;
+    }
+    std::string why;
+    if (!loadText(content, &why, path)) {
         if (error) *error = path + ": " + why;
         return false;
-    };
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return fail(std::string("cannot open the file (") + std::strerror(errno) + ")");
-    in.seekg(0, std::ios::end);
-    std::streamoff size = in.tellg();
-    if (size < 0) return fail("cannot read the file");
-    if (static_cast<std::uintmax_t>(size) > MaxFileBytes)
-        return fail("the file is too large for a register file");
-    in.seekg(0);
-    std::string content(static_cast<size_t>(size), '\0');
-    if (size > 0 && !in.read(content.data(), size)) return fail("cannot read the file");
-    std::string why;
-    if (!loadText(content, &why, path)) return fail(why);
+    }
     return true;
 }
 

@@ -1,5 +1,8 @@
 #include "prefs/preferences.h"
 
+#include "prefs/ini_salvage.h"
+#include "ui/address_text.h"
+
 #include <algorithm>
 #include <array>
 #include <charconv>
@@ -23,6 +26,12 @@ template <auto Member> constexpr PreferenceField field(std::string_view name) {
 }
 
 template <auto Member>
+constexpr PreferenceField textField(std::string_view name, size_t maxLength,
+                                    bool (*usable)(std::string_view) = nullptr) {
+    return {name, &getMember<Member>, &setMember<Member>, 0, 0, false, maxLength, usable};
+}
+
+template <auto Member>
 constexpr PreferenceField ranged(std::string_view name, int32_t min, int32_t max, bool clamp = false) {
     return {name, &getMember<Member>, &setMember<Member>, min, max, clamp};
 }
@@ -32,13 +41,23 @@ constexpr int32_t IntMax = std::numeric_limits<int32_t>::max();
 
 using P = ProgramPreferences;
 
+// An empty log name would write files named only by the date.
+bool notEmpty(std::string_view t) {
+    return !t.empty();
+}
+// The address field's own rule; empty is "not chosen yet".
+bool ipAddressText(std::string_view t) {
+    return t.empty() || parseIpv4Endpoint(t).has_value();
+}
+
 // Ranges: the voltage index addresses an eleven-entry list, the model and CT codes are the
 // dialog's choices, the primary is what the CT dialog's spin edit accepts (clamped like the
 // control would), the legacy log rate counts packets per line. Window positions may be
-// negative on a multi-monitor desktop, so they take any number.
+// negative on a multi-monitor desktop, so they take any number. Port names are device paths
+// (/dev/serial/by-id/... runs to about a hundred bytes), the log name a path.
 constexpr std::array Fields{
-    field<&P::port>("port"),
-    field<&P::FileName>("FileName"),
+    textField<&P::port>("port", 255),
+    textField<&P::FileName>("FileName", 4096, notEmpty),
     field<&P::datalog_enable>("datalog_enable"),
     field<&P::save_main>("save_main"),
     field<&P::save_network>("save_network"),
@@ -62,15 +81,18 @@ constexpr std::array Fields{
     ranged<&P::ct_primary>("ct_primary", 5, 5000, true),
     ranged<&P::ct_secondary>("ct_secondary", 0, 1),
     ranged<&P::network>("network", 0, 1),
-    field<&P::ip_address>("ip_address"),
+    textField<&P::ip_address>("ip_address", 64, ipAddressText),
 };
 
 // A corrected CT value means the stored selection is no longer the one the operator confirmed,
-// so it is shown as unselected instead of yielding wrong amperes; the same for the voltage.
+// so it is shown as unselected instead of yielding wrong amperes; the same for the voltage. A
+// corrected link value would reconnect somewhere the operator never chose, so the program
+// does not reconnect by itself.
 struct Dependent {
     std::string_view source;
     bool ProgramPreferences::*flag;
     std::string_view flagName;
+    bool (*applies)(const ProgramPreferences&) = nullptr; // nothing: always
 };
 constexpr std::array Dependents{
     Dependent{"ct_series", &P::ct_selected, "ct_selected"},
@@ -79,6 +101,9 @@ constexpr std::array Dependents{
     Dependent{"ct_secondary", &P::ct_selected, "ct_selected"},
     Dependent{"voltage", &P::voltage_selected, "voltage_selected"},
     Dependent{"model_type", &P::voltage_selected, "voltage_selected"},
+    Dependent{"network", &P::running, "running"},
+    Dependent{"port", &P::running, "running", [](const P& p) { return p.network == 0; }},
+    Dependent{"ip_address", &P::running, "running", [](const P& p) { return p.network == 1; }},
 };
 
 std::string_view trim(std::string_view t) {
@@ -94,13 +119,22 @@ bool equalsNoCase(std::string_view a, std::string_view b) {
     });
 }
 
+bool hasControlCharacter(std::string_view t) {
+    return std::any_of(t.begin(), t.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
+}
+
+bool usableText(const PreferenceField& f, std::string_view t) {
+    if (t.size() > f.maxLength || !isValidUtf8(t) || hasControlCharacter(t)) return false;
+    return !f.usable || f.usable(t);
+}
+
 // The corrected value for `text`, or nothing when the text is usable as it is.
 std::optional<PreferenceValue> readField(const PreferenceField& f, const PreferenceValue& def,
                                          const std::string& text, bool& corrected) {
     corrected = false;
     if (std::holds_alternative<std::string>(def)) {
-        // An empty log name would write files named only by the date.
-        if (f.name == "FileName" && text.empty()) {
+        if (!usableText(f, text)) {
             corrected = true;
             return def;
         }
@@ -153,7 +187,13 @@ PreferencesLoadReport loadPreferences(ProgramPreferences& prefs, PreferencesStor
         report.readable = false;
         return report;
     }
+    report.damaged = store.damaged();
+    const std::vector<std::string> unreadable = store.unreadableValues();
     for (const PreferenceField& f : Fields) {
+        if (std::find(unreadable.begin(), unreadable.end(), f.name) != unreadable.end()) {
+            report.corrected.emplace_back(f.name); // there, but lost: the default stays
+            continue;
+        }
         auto text = store.read(f.name);
         if (!text) continue; // missing: the default stays
         bool corrected = false;
@@ -163,12 +203,25 @@ PreferencesLoadReport loadPreferences(ProgramPreferences& prefs, PreferencesStor
     for (const Dependent& d : Dependents) {
         bool sourceCorrected =
             std::find(report.corrected.begin(), report.corrected.end(), d.source) != report.corrected.end();
-        if (sourceCorrected && prefs.*d.flag) {
+        if (sourceCorrected && prefs.*d.flag && (!d.applies || d.applies(prefs))) {
             prefs.*d.flag = false;
             report.corrected.emplace_back(d.flagName);
         }
     }
     return report;
+}
+
+std::string preferencesLoadNotice(const PreferencesLoadReport& report) {
+    if (!report.readable) return "The stored preferences could not be read; the defaults are used.";
+    std::string text;
+    if (report.damaged) text = "The stored preferences were damaged; the values that could be read are used.";
+    if (!report.corrected.empty()) {
+        if (!text.empty()) text += ' ';
+        text += "Reset to their defaults: ";
+        for (size_t i = 0; i < report.corrected.size(); ++i) text += (i ? ", " : "") + report.corrected[i];
+        text += '.';
+    }
+    return text;
 }
 
 bool storePreferences(const ProgramPreferences& prefs, PreferencesStore& store) {

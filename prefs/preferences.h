@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -57,6 +58,10 @@ struct PreferenceField {
     int32_t max = 0;
     // Integers outside min..max are clamped when true, otherwise they fall back to the default.
     bool clamp = false;
+    // Texts only: the longest usable text in bytes, and what else it must be (nothing: any
+    // text). Every text must also be UTF-8 without control characters.
+    size_t maxLength = 0;
+    bool (*usable)(std::string_view) = nullptr;
 };
 
 // Every value of the record, in the order of the store's table.
@@ -76,17 +81,27 @@ public:
     virtual void write(std::string_view name, const PreferenceValue& value) = 0;
     // Pushes the writes out; false when they could not be saved.
     virtual bool flush() = 0;
+    // Whether the store itself was damaged (a file with junk in it) and was read around the
+    // damage; the values it could read are still given by read().
+    virtual bool damaged() { return false; }
+    // Values that are present but cannot be given back at all (cut off, undecodable).
+    virtual std::vector<std::string> unreadableValues() { return {}; }
 };
 
 struct PreferencesLoadReport {
     bool readable = true;               // false: the store could not be read, defaults in effect
+    bool damaged = false;               // the store was damaged; what could be read was kept
     std::vector<std::string> corrected; // names of values that were unusable and were replaced
 };
 
-// Reads every value with its default for a missing one. A value of the wrong type or out of
-// range is corrected (see preferences.cpp) and named in the report; an unreadable store leaves
-// all defaults in effect.
+// Reads every value with its default for a missing one. A value of the wrong type, out of
+// range, too long or otherwise unusable is corrected (see preferences.cpp) and named in the
+// report, and so is a value that depends on a corrected one; every other value is kept, also
+// from a damaged store. An unreadable store leaves all defaults in effect.
 PreferencesLoadReport loadPreferences(ProgramPreferences& prefs, PreferencesStore& store);
+
+// One line for the operator about what loadPreferences had to do, or "" when all was well.
+std::string preferencesLoadNotice(const PreferencesLoadReport& report);
 bool writeDefaultPreferences(PreferencesStore& store);
 bool storePreferences(const ProgramPreferences& prefs, PreferencesStore& store);
 bool preferencesExist(PreferencesStore& store);

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Configures (once) and builds one flavour of the tree, incrementally.
-#   scripts/build.sh [default|asan|tsan] [ninja targets...]
+#   scripts/build.sh [default|asan|tsan|windows] [ninja targets...]
+# windows: cross-built with MinGW-w64 into build-windows/ (core, ktmon740-cli, core tests; no GUI).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 flavour=${1:-default}
@@ -14,15 +15,21 @@ default)
 asan)
     dir=$root/build-asan
     args=(-DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++-14 -DKT_SANITIZE=address
-          -DKT_BUILD_FUZZ=ON)
+          -DKT_BUILD_FUZZ=ON -DKT_BUILD_BENCH=OFF)
     ;;
 tsan)
     dir=$root/build-tsan
     args=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++-14 -DKT_SANITIZE=thread
           -DKT_BUILD_GUI=OFF -DKT_BUILD_BENCH=OFF)
     ;;
+windows)
+    dir=$root/build-windows
+    pugixml=$("$root/scripts/windows_deps.sh" "$dir/deps")
+    args=(-DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="$root/scripts/mingw-w64-x86_64.cmake"
+          -DKT_BUILD_GUI=OFF -DKT_BUILD_BENCH=OFF -DKT_BUILD_SIM=OFF -DKT_PUGIXML_SOURCE_DIR="$pugixml")
+    ;;
 *)
-    echo "usage: $0 [default|asan|tsan] [targets...]" >&2
+    echo "usage: $0 [default|asan|tsan|windows] [targets...]" >&2
     exit 2
     ;;
 esac

@@ -11,6 +11,9 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     libxml2-utils socat mbpoll python3-pymodbus python3-serial python3-serial-asyncio
     xvfb xauth
+    dpkg-dev desktop-file-utils appstream groff-base
+    chromium chromium-driver poppler-utils
+    g++-mingw-w64-x86-64 googletest wine wine64
 )
 
 missing=()

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs every test: the normal build, all tests under AddressSanitizer +
+# Sets up, builds and runs every test: the normal build (with the package, help and browser
+# tests), the Windows cross-build under wine, all tests under AddressSanitizer +
 # UndefinedBehaviorSanitizer, and the threaded tests under ThreadSanitizer.
 # KT_QUICK=1 skips the sanitizer builds (for a quick local loop; CI never sets it).
 set -euo pipefail
@@ -13,6 +14,11 @@ export QT_QPA_PLATFORM=offscreen
 (cd "$root/build" && ctest --output-on-failure -j "$jobs")
 
 if [ "${KT_QUICK:-0}" = 1 ]; then exit 0; fi
+
+# The Windows cross-build (MinGW-w64) and its tests under wine, once; the Win32 link test talks
+# to the simulator of the plain build above.
+"$root/scripts/build.sh" windows
+(cd "$root/build-windows" && ctest --output-on-failure -j "$jobs")
 
 "$root/scripts/build.sh" asan
 (cd "$root/build-asan" &&

@@ -2,6 +2,8 @@
 
 #include "sim/command_table.h"
 
+#include "iec61850/icd_parser.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -166,6 +168,7 @@ void Unit::initialise() {
             if (setup_.options.tripEverySeconds)
                 nextTrip_ = startedAt_ + std::chrono::seconds(setup_.options.tripEverySeconds);
         }
+        if (profile() && setup_.identity.commOption >= 6 && setup_.identity.commOption <= 8) loadIec61850(w);
         putIdentity(w, setup_.identity);
         for (const Preset& preset : setup_.presets) {
             w.write(preset.start, preset.values);
@@ -174,6 +177,28 @@ void Unit::initialise() {
         }
         if (profile()) moveNetworkInputs(w);
     });
+}
+
+bool Unit::iec61850Option(const Words& w) const {
+    const uint16_t option = w.get(5);
+    return option >= 6 && option <= 8;
+}
+
+void Unit::loadIec61850(Words& w) {
+    // The device type's template, beside the register files: what a unit from the factory holds.
+    const uint16_t type = setup_.identity.modelType;
+    const char* name = type == 2 ? "KT-740AU.icd" : type == 3 ? "KT-740HV.icd" : "KT-740.icd";
+    const std::filesystem::path folder = setup_.options.resourcesFolder.empty()
+                                             ? std::filesystem::path(profile()->path).parent_path()
+                                             : std::filesystem::path(setup_.options.resourcesFolder);
+    const std::string path = (folder / name).string();
+    try {
+        TICDParser model(path, -1);
+        iec61850_.load(model, w, held_);
+        note("IEC 61850 configuration from " + path);
+    } catch (const std::exception& e) {
+        note(std::string("warning: the IEC 61850 windows start empty: ") + e.what());
+    }
 }
 
 void Unit::putOwn(Words& w, int reg, int64_t value) {
@@ -240,8 +265,8 @@ void Unit::afterWrite(Words& w, size_t start, size_t count) {
     for (const EventSlot& slot : profile()->eventLayout)
         ring = ring || overlaps(start, count, size_t(slot.reg), size_t(valueTypeRegisterCount(slot.type)));
     if (ring) showRing(w);
-    // The IEC 61850 windows go here: a write of a slot number into 260, 310, 580 or 630 shows
-    // that slot in the registers after it.
+    // A slot number written into 260, 310, 580 or 630 shows that slot in the registers after it.
+    if (iec61850Option(w)) iec61850_.afterWrite(w, start, count);
 }
 
 bool Unit::readRegisters(size_t start, std::span<uint16_t> out) {
@@ -518,6 +543,19 @@ void Unit::applyMacAddress(int port) {
         }
         w.write(static_cast<size_t>(macs[size_t(port)]->reg), words);
         text = "MAC address " + std::to_string(port + 1) + " set to " + macText(words);
+    });
+    note(text);
+}
+
+void Unit::applyIec61850(uint16_t command) {
+    std::string text;
+    registers_.update([&](Words& w) {
+        if (!iec61850Option(w)) {
+            text = "command " + std::to_string(command) + " not applied: communication option " +
+                   std::to_string(w.get(5)) + " has no IEC 61850";
+            return;
+        }
+        iec61850_.apply(command, w, text);
     });
     note(text);
 }

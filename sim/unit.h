@@ -1,6 +1,7 @@
 #pragma once
 
 #include "sim/event_ring.h"
+#include "sim/iec61850_windows.h"
 #include "sim/options.h"
 #include "sim/register_map.h"
 #include "sim/register_profile.h"
@@ -50,9 +51,9 @@ struct UnitSetup {
 // request and carries out the program's commands. Its state is kept under the register map's
 // lock, so that a master sees each change of the unit whole.
 //
-// The IEC 61850 register windows (a slot number written into a selector register shows or takes
-// that slot in the registers after it) belong here too, beside the event selector: see
-// afterWrite.
+// A unit with an IEC 61850 option (communication options 6..8) also keeps its 61850
+// configuration behind the register windows (see Iec61850Windows), loaded from its device type's
+// template at start; the apply commands 11..14 store the written slots.
 class Unit {
 public:
     using Steady = std::chrono::steady_clock;
@@ -114,6 +115,10 @@ public:
     void applyMacAddress(int port); // 0: the first MAC address the file describes, 1: the second
     void startCalibration();
     void writeDiagnostics();
+    // Commands 11..14: the pending IEC 61850 slot of that kind becomes the unit's.
+    void applyIec61850(uint16_t command);
+    // The 61850 configuration (read under the register map's lock by the caller's own means).
+    const Iec61850Windows& iec61850() const { return iec61850_; }
 
 private:
     using Words = RegisterMap::Words;
@@ -133,6 +138,8 @@ private:
     };
 
     void initialise();
+    void loadIec61850(Words& w);
+    bool iec61850Option(const Words& w) const;
     int64_t number(const Words& w, int reg) const;
     void note(std::string_view text) const;
     Steady::time_point now() const;
@@ -167,6 +174,7 @@ private:
     std::optional<uint16_t> dumpOutcome_; // the dump's final status, once its file is written
     int64_t operatingBase_ = 0, samplesBase_ = 0;
     bool networkInputsShown_ = false;
+    Iec61850Windows iec61850_;
     uint16_t networkFlags_ = 0;
     std::array<uint16_t, NetworkInputs> networkStatus_{};
 

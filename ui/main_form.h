@@ -1,67 +1,58 @@
 #pragma once
 
+// The main window: the frame around the pages (menus, the page control, the two status bars),
+// the preferences, and the hand-over of each refresh of the connected unit to the pages. The
+// connection itself lives in ConnectionController; each page is a class of its own in ui/pages.
+
 #include "help/help_launcher.h"
 #include "link/connection_settings.h"
+#include "monitor/legacy_frame.h"
 #include "monitor/monitor_thread.h"
+#include "monitor/status_decoding.h"
 #include "prefs/preferences.h"
+#include "ui/connection_controller.h"
 #include "ui/ct_voltage.h"
 
 #include <QColor>
 #include <QMainWindow>
 
-#include <array>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 class QAction;
-class QComboBox;
-class QGroupBox;
-class QLabel;
-class QLineEdit;
 class QMenu;
-class QPushButton;
 class QTabWidget;
-class QTextEdit;
-class QTimer;
 
 namespace kt {
 
+class CommunicationPage;
+class ConfigurationPage;
+class DetailedStatusPage;
+class EventRecordsPage;
+class Iec61850Page;
+class LegacyDetailsPage;
+class LegacyEventsPage;
 class QtGuiDispatcher;
-class StatusPanel;
+class StatusBars;
+class SummaryPage;
 class TICDParser;
+class UnitPage;
+struct PageContext;
 
-namespace platform {
-class SerialPort;
-}
-
-// Set while a 61850 settings transfer runs (on the GUI thread, like the silence watch that
-// reads it): a transfer keeps the link busy for longer than a poll pass, and that is no silence.
-inline bool transferInProgress = false;
-
-inline constexpr int StatusTimerMs = 4000;
-inline constexpr int SilenceLimitMs = 45000;
-inline constexpr int FallbackDelayMs = 1000;
 inline constexpr int CtRatingRegister = 34;
-
-// Marks behind a port in `comport_CB` when the port test could not open it.
-inline constexpr const char* PortInUseMark = "  (in use)";
-inline constexpr const char* PortNoAccessMark = "  (no access)";
-// The port name of a `comport_CB` item: the item without its mark.
-QString portNameOfItem(const QString& item);
 
 struct MainFormOptions {
     PreferencesStore* store = nullptr; // nullptr: the current user's store
     QString programFolder;             // empty: the folder of the running program
     MonitorOptions monitor;            // engine options for every connection
-    // Select this link and press Enable at the end of start-up (instead of a stored reconnect).
+    LegacyTimings legacy;              // the legacy listener's timing
+    // Select this link and press Enable once the window is shown (instead of a stored reconnect).
     std::optional<ConnectionSettings> connectLink;
 };
 
-// The main window: connection control, the unit pages, the status bars, the menus, and the
-// hand-over from the monitor engine.
-class TMainForm : public QMainWindow {
+class TMainForm : public QMainWindow, public ConnectionEvents {
     Q_OBJECT
 public:
     explicit TMainForm(MainFormOptions options = {});
@@ -73,11 +64,9 @@ public:
     bool refreshPortList();
     void savePreferences();
     void setStatusPanelsEnabled(bool on);
+    // What the engine's failed identification starts: the legacy listener one second later.
     void startFallbackTimer();
-    // What the fallback timer starts. The legacy listener is not here yet: this ends the attempt
-    // as the listener's failure does, so the operator hears about it within seconds.
     void startLegacyMonitor();
-
     // Chooses a link without connecting (command line, tests): a serial device that the system
     // does not list is added to `comport_CB`; a TCP link fills `ip_E`.
     void selectLink(const ConnectionSettings& link);
@@ -97,125 +86,99 @@ public:
     void DumpDiagnosticsFiletoSDCard1Click();
     void ProgramSettings1Click();
     void About1Click();
+    void PageControl1Change();
 
     // ---- status views ----
     // The refresh after every poll pass of a register-file unit.
     void UpdateUnitStatus(PassSnapshotPtr pass);
+    // The refresh after every status frame of a legacy unit.
+    void UpdateLegacyStatus(const LegacyFrame& frame);
     // "-----" into every value display; the status bar's unit texts go blank.
     void ClearStatusDisplay();
-    // Empties the IEC 61850 editor tabs.
-    void clearEditorTabs();
     // Captions and visibility by model; ends with the selection panels.
     void ApplyModelCaptions();
-    // Live GOOSE network-input status (61850 units), kept for the IEC 61850 page.
-    void updateNetworkInputs(const NetworkInputs& inputs);
+    // Empties the IEC 61850 editor tabs.
+    void clearEditorTabs();
 
     // ---- state ----
-    bool linkActive() const { return linkActive_; }
-    bool legacyUnit() const { return legacyUnit_; }
+    bool linkActive() const { return connection_->active(); }
+    bool legacyUnit() const { return connection_->legacyUnit(); }
     bool portSelectionChanged() const { return portSelectionChanged_; }
-    bool passSinceLastTick() const { return passSinceLastTick_; }
-    int silenceMs() const { return silenceMs_; }
-    bool unitConfigured() const { return unitConfigured_; }
-    int refreshCount() const { return refreshCount_; }
+    bool passSinceLastTick() const { return connection_->passSinceLastTick(); }
+    int silenceMs() const { return connection_->silenceMs(); }
+    bool unitConfigured() const { return unitState_.unitConfigured; }
+    int refreshCount() const { return unitState_.refreshCount + legacyState_.refreshCount; }
     const ProgramPreferences& working() const { return working_; }
     CtVoltageSelection& selection() { return selection_; }
     const ConnectionSettings& connectionSettings() const { return settings_; }
-    // The monitor thread of the current connection (none offline).
-    Monitor_Thread* monitorThread() const;
-    // Threads of earlier connections that have not ended yet.
-    int retiredThreadCount() const { return static_cast<int>(retired_.size()); }
+    // The monitor engine of the current connection (none offline).
+    Monitor_Thread* monitorThread() const { return connection_->monitor(); }
+    // Engines and listeners of earlier connections that have not ended yet.
+    int retiredThreadCount() const { return connection_->retiredCount(); }
     // The IEC 61850 model: the first device template, or what the IEC 61850 page loaded.
-    TICDParser* currentParser() const { return parser_.get(); }
-    const std::string& serialNumberText() const { return serialNumberText_; }
+    TICDParser* currentParser() const;
+    const std::string& serialNumberText() const { return unitState_.serialNumberText; }
     const NetworkInputs& networkInputs() const { return networkInputs_; }
     // The last pass shown (none before the first of a connection).
     const PassSnapshotPtr& lastPass() const { return lastPass_; }
+    const UnitStatusView& unitView() const { return unitView_; }
+    const LegacyStatusView& legacyView() const { return legacyView_; }
     QColor windowColour() const { return windowColour_; }
+    ConnectionController& connection() { return *connection_; }
+    const QString& programFolder() const { return programFolder_; }
+
+    // ---- pages ----
+    CommunicationPage* communicationPage() const { return communication_; }
+    SummaryPage* summaryPage() const { return summary_; }
+    DetailedStatusPage* detailedStatusPage() const { return detailed_; }
+    ConfigurationPage* configurationPage() const { return configuration_; }
+    EventRecordsPage* eventRecordsPage() const { return events_; }
+    LegacyDetailsPage* legacyDetailsPage() const { return legacyDetails_; }
+    LegacyEventsPage* legacyEventsPage() const { return legacyEvents_; }
+    Iec61850Page* iec61850Page() const { return iec61850_; }
+    StatusBars* statusBars() const { return bars_; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
-    class ConnectionNotifier;
-    struct Connection {
-        // Declared before the thread so that it outlives it.
-        std::unique_ptr<ConnectionNotifier> notifier;
-        std::unique_ptr<Monitor_Thread> thread;
-    };
+    // ConnectionEvents
+    void unitPass(PassSnapshotPtr pass) override { UpdateUnitStatus(std::move(pass)); }
+    void legacyStatus(const LegacyFrame& frame) override { UpdateLegacyStatus(frame); }
+    void legacyEvents(const LegacyEventBlock& block) override;
+    void legacyClearDone(LegacyCommandOutcome outcome) override;
+    void connectionLost(const QString& text, const QString& title, const QString& detail) override;
+    void silentTick() override;
+    void engineMessage(const QString& text, const QString& title) override;
 
     void buildMenus();
     void buildPages();
-    void buildStatusBars();
-    void applyColours();
-    void startUp(const std::optional<ConnectionSettings>& connectLink);
+    void startUp();
     void applyPreferences(const ProgramPreferences& stored);
     void restorePosition(int left, int top);
-    void writeEssentialSettingsNotice();
-    void loadDeviceTypes();
 
     bool prepareSerialLink();
     bool prepareTcpLink();
     void goOnline();
-    bool startMonitor();
-    void retireMonitor();
-    void reapRetiredThreads();
-    QString selectedPortName() const;
-    void selectPortItem(const QString& port);
 
-    void setNetStatus(const QString& text, const QColor& colour);
     void setPageShown(QWidget* page, bool shown);
+    void setPageShown(StatusPage page, bool shown);
+    QWidget* pageWidget(StatusPage page) const;
+    void applyPageLayout(const PageVisibility& pages, const std::optional<StatusPage>& active);
     void setMenuShown(QMenu* menu, bool shown);
-    void layoutPages();
-    void labelPass();
     void refreshPanels();
+    void applySelectionPanels(const SelectionPanelTexts& texts);
+    std::vector<UnitPage*> pages() const;
 
-    // The running Modbus monitor a command can use, or none (with the refusal shown).
-    Monitor_Thread* commandMonitor();
-    bool writeToUnit(int32_t value, int reg);
     // The handler of a unit command's result: "Done" (when asked) only on an acknowledgement,
     // the reason otherwise.
     std::function<void(UnitCommandResult)> commandDone(const QString& what, bool sayDone);
-    QString describeFailure(const LinkResult& result, const TransferWhat& what) const;
-    void engineMessage(uint64_t generation, const std::string& text, const std::string& title);
-    bool isCurrent(uint64_t generation) const { return generation == generation_; }
+    Monitor_Thread* commandMonitor();
+    bool writeToUnit(int32_t value, int reg);
 
     // ---- controls (object names as the operator's manual and the tests know them) ----
     QTabWidget* PageControl1 = nullptr;
-    QWidget* TabCommunication = nullptr;
-    QWidget* Tab_Summary = nullptr;
-    QWidget* TabSheet2 = nullptr;
-    QWidget* TabSheet4 = nullptr;
-    QWidget* Config_Sheet = nullptr;
-    QWidget* TabSheet3 = nullptr;
-    QWidget* TabSheet5 = nullptr;
-    QWidget* Tab61850 = nullptr;
-    QGroupBox* Communications_GB = nullptr;
-    QComboBox* network_CB = nullptr;
-    QLabel* com_L = nullptr;
-    QComboBox* comport_CB = nullptr;
-    QLabel* ip_L = nullptr;
-    QLineEdit* ip_E = nullptr;
-    QPushButton* Comm_Button = nullptr;
-    QTextEdit* RichEdit1 = nullptr;
-    QComboBox* DevTypeComboBox = nullptr;
-
-    QWidget* Status_P = nullptr;
-    StatusPanel* diagnostic_P = nullptr;
-    StatusPanel* version_P = nullptr;
-    StatusPanel* unit_P = nullptr;
-    StatusPanel* network_P = nullptr;
-    StatusPanel* trip_P = nullptr;
-    StatusPanel* netstatus_P = nullptr;
-    StatusPanel* datalog_P = nullptr;
-    QWidget* TopStatus_P = nullptr;
-    StatusPanel* ct_primary_P = nullptr;
-    StatusPanel* ct_secondary_P = nullptr;
-    StatusPanel* ef_connection_P = nullptr;
-    StatusPanel* zsct_P = nullptr;
-    StatusPanel* voltage_P = nullptr;
-    StatusPanel* packetcount_P = nullptr;
-
     QMenu* File1 = nullptr;
     QMenu* Edit1 = nullptr;
     QMenu* SystemParameters1 = nullptr;
@@ -234,52 +197,43 @@ private:
     QAction* Help2 = nullptr;
     QAction* About1 = nullptr;
 
-    QTimer* status_Timer = nullptr;
-    QTimer* TerminateTimer = nullptr;
-    QTimer* reapTimer_ = nullptr;
+    StatusBars* bars_ = nullptr;
+    CommunicationPage* communication_ = nullptr;
+    SummaryPage* summary_ = nullptr;
+    LegacyDetailsPage* legacyDetails_ = nullptr;
+    DetailedStatusPage* detailed_ = nullptr;
+    ConfigurationPage* configuration_ = nullptr;
+    LegacyEventsPage* legacyEvents_ = nullptr;
+    EventRecordsPage* events_ = nullptr;
+    Iec61850Page* iec61850_ = nullptr;
 
     // ---- owned state ----
     std::unique_ptr<PreferencesStore> ownStore_;
     PreferencesStore* store_ = nullptr;
     QString programFolder_;
-    MonitorOptions monitorOptions_;
     QtGuiDispatcher* dispatcher_ = nullptr;
+    std::unique_ptr<PageContext> context_;
     HelpLauncher help_;
-    std::unique_ptr<platform::SerialPort> ComPort1;
-    QString comPortName_; // the port ComPort1 was last set to
     ConnectionSettings settings_;
     ProgramPreferences working_;
     CtVoltageSelection selection_;
-    std::unique_ptr<TICDParser> parser_;
     QColor windowColour_{192, 192, 192};
-    // Serial devices chosen by name that the system does not list (a pty, a device path given
-    // on the command line); kept in the list across refreshes.
-    QStringList extraPorts_;
+    std::optional<ConnectionSettings> connectAtShow_;
+    bool reconnectAtShow_ = false;
+    bool shownOnce_ = false;
 
-    Connection connection_;
-    std::vector<Connection> retired_;
-    // Connections are numbered; a notification from an earlier one is dropped.
-    uint64_t generation_ = 0;
-
-    bool linkActive_ = false;
-    bool legacyUnit_ = false;
     bool portSelectionChanged_ = false;
-    bool passSinceLastTick_ = false;
-    int silenceMs_ = 0;
-
-    // Status view state.
-    bool unitConfigured_ = true; // kept across connections
-    bool extendedStatusBits_ = false;
-    bool datalogHeaderPending_ = false;
-    int refreshCount_ = 0;
-    int packetCount_ = 0;
-    int lastRecordHead_ = -1;
-    int lastRecordCount_ = -1;
-    int ngrCurrentPercent_ = 0;
-    int ngrVoltagePercent_ = 0;
-    std::string serialNumberText_;
+    UnitStatusState unitState_;
+    UnitStatusView unitView_;
+    LegacyStatusState legacyState_;
+    LegacyIdentityMemory legacyMemory_;
+    LegacyStatusView legacyView_;
     NetworkInputs networkInputs_;
     PassSnapshotPtr lastPass_;
+
+    // A child of the window (its timers are found by name), deleted first in the destructor:
+    // every engine and listener stops and is joined before the dispatcher and the pages go.
+    ConnectionController* connection_ = nullptr;
 };
 
 } // namespace kt

@@ -1,6 +1,8 @@
 // ktmon740-cli scl-info and scl-import, run as the separate program scripts use.
 #include "scl_test_util.h"
 
+#include <gmock/gmock.h>
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -211,6 +213,99 @@ TEST(SclInfo, ForeignFilesGiveTheirModel) {
     EXPECT_NE(text.out.find("brcb01 buffered"), std::string::npos);
 }
 
+// The station file's measurement dataset as the file names its members.
+const std::vector<std::string> stationMeasurements = {"LD0/MMXU1.A.neut.cVal.mag.f (MX)",
+                                                      "LD0/MMXU1.A.neut.cVal.ang.f (MX)",
+                                                      "LD0/MMXU1.A.neut.q (MX)",
+                                                      "LD0/MMXU1.A.neut.t (MX)",
+                                                      "LD0/MMXU1.PhV.neut.cVal.mag.f (MX)",
+                                                      "LD0/MMXU1.PhV.neut.cVal.ang.f (MX)",
+                                                      "LD0/MMXU1.PhV.neut.q (MX)",
+                                                      "LD0/MMXN1.Amp.mag.f (MX)",
+                                                      "LD0/MMXN1.Amp.q (MX)",
+                                                      "LD0/MMXN1.Amp.t (MX)",
+                                                      "LD0/MMXN1.Vol.mag.f (MX)",
+                                                      "LD0/MMXN1.Vol.q (MX)",
+                                                      "LD0/MMXN1.Vol.t (MX)",
+                                                      "LD0/GGIO1.AnIn1.mag.f (MX)",
+                                                      "LD0/GGIO1.AnIn1.q (MX)",
+                                                      "LD0/GGIO1.AnIn2.mag.f (MX)",
+                                                      "LD0/GGIO1.AnIn2.q (MX)"};
+
+std::vector<std::string> texts(const QJsonArray& a) {
+    std::vector<std::string> out;
+    for (const auto& v : a) out.push_back(v.toString().toStdString());
+    return out;
+}
+
+TEST(SclInfo, WhatTheModelCannotHoldIsLeftOutAndSaid) {
+    TempDir dir;
+    const std::string station = q(test::fixturePath("foreign_station.scd"));
+    CliRun r = cli(dir, "scl-info " + station + " --ied NGR1 --json");
+    ASSERT_EQ(r.exit, 0) << r.err;
+    QJsonObject j = parse(r);
+
+    QJsonArray sets = j["DataSets"].toArray();
+    std::vector<std::string> meas = stationMeasurements;
+    meas.push_back("LD0/MMXU1.A.phsA.cVal.mag.f (MX)"); // in the file's own model
+    EXPECT_EQ(texts(sets[0].toObject()["MemberTexts"].toArray()), meas);
+    QJsonObject odd = sets[1].toObject();
+    EXPECT_EQ(texts(odd["MemberTexts"].toArray()), (std::vector<std::string>{"LD0/LLN0.Beh.stVal (ST)"}));
+    QJsonArray leftOut = odd["LeftOutMembers"].toArray();
+    std::vector<std::string> refs;
+    for (const auto& l : leftOut) refs.push_back(l.toObject()["Reference"].toString().toStdString());
+    EXPECT_EQ(refs, (std::vector<std::string>{"NGR1LD0/MMXN1.Amp.mag.f (MX)", // ldInst with the IED name
+                                              "LD0/MMXU1.HA.phsAHar(7).cVal.mag.f (MX)", // an array index
+                                              "LD0/LLN01.Beh.stVal (ST)", // LLN0 with an lnInst
+                                              "LD0/GGIO1.Alm.stVal (ST)",
+                                              "LD0/GGIO1.Alm.sub (ST)"})); // one code for two
+    EXPECT_EQ(leftOut[0].toObject()["Position"].toInt(), 1);
+    EXPECT_EQ(leftOut[0].toObject()["Reason"].toString(), "there is no logical device \"NGR1LD0\"");
+
+    QJsonObject osi = j["AddressOpts"].toObject();
+    EXPECT_EQ(osi["PSEL"].toInteger(), 1);         // "00 00 00 01"
+    EXPECT_EQ(osi["TSEL"].toInteger(), 1);         // "00 01"
+    EXPECT_EQ(osi["SSEL"].toInteger(), 0);         // "ZZZZ"
+    EXPECT_EQ(osi["AEQualifier"].toInteger(), 12); // twenty digits
+    EXPECT_EQ(j["IPAddress"].toArray()[0].toString(), "0.0.0.0");
+    EXPECT_EQ(j["IPMask"].toArray()[0].toString(), "0.0.0.0");
+    EXPECT_EQ(j["Gateway"].toArray()[0].toString(), "10.0.0.1");
+
+    std::vector<std::string> warnings = texts(j["Warnings"].toArray());
+    for (const char* expected : {
+             "The OSI-AE-Qualifier \"12345678901234567890\" is not a whole number that fits 32 bits; it "
+             "stays 12",
+             "The OSI-SSEL \"ZZZZ\" is not a hexadecimal number of at most 4 digits; it stays 0000",
+             "The IP address \"999.1.2.3.4\" of interface 1 (SubNetwork \"W1\") is not an IPv4 address; it "
+             "stays "
+             "0.0.0.0",
+             "The subnet mask \"-1\" of interface 1 (SubNetwork \"W1\") is not an IPv4 address; it stays "
+             "0.0.0.0",
+             "Data set LD0/LLN0$DS5_Odd: member 4, LD0/GGIO1.Alm.stVal (ST), is not in this data model "
+             "(stVal "
+             "shares its code with the sub-object at the same position in Alm); it is left out",
+             "The GOOSE address of gcb1 is in SubNetwork \"W2\", and only the first SubNetwork's GOOSE "
+             "addresses "
+             "are read; its APPID, MAC address and VLAN stay 0",
+             "The file holds 2 IEDs; NGR1 is read, and FDR1 is not (only their GOOSE messages are offered as "
+             "sources of network inputs)",
+             "Logical device LOOSE stands directly in access point P2, outside a Server; it is left out",
+             "Report control block alarms in LD0/GGIO1 is left out: only report control blocks of LLN0 are "
+             "read",
+         })
+        EXPECT_THAT(warnings, ::testing::Contains(expected));
+    EXPECT_EQ(warnings.size(), 13u) << ::testing::PrintToString(warnings);
+
+    // The summary lists the left-out members under their dataset and the warnings at the end.
+    CliRun text = cli(dir, "scl-info " + station + " --ied NGR1");
+    EXPECT_THAT(text.out,
+                ::testing::HasSubstr("member 3 (not in this data model): LD0/LLN01.Beh.stVal (ST)"));
+    EXPECT_THAT(text.out, ::testing::HasSubstr("Left out or not read as written (13):"));
+    // The template itself has nothing to say.
+    EXPECT_TRUE(
+        parse(cli(dir, "scl-info " + q(test::templatePath()) + " --json"))["Warnings"].toArray().isEmpty());
+}
+
 TEST(SclInfo, FailuresAndUsage) {
     TempDir dir;
     CliRun unknown = cli(dir, "scl-info " + q(test::fixturePath("two_ieds.cid")) + " --ied NOPE");
@@ -274,6 +369,39 @@ TEST(SclImport, MergedFileValidatesAndReadsBack) {
     EXPECT_EQ(empty.exit, 1);
     EXPECT_NE(empty.err.find("holds no IED to import"), std::string::npos) << empty.err;
     EXPECT_FALSE(std::filesystem::exists(dir.file("never.icd")));
+}
+
+TEST(SclImport, AForeignDataSetArrivesByItsMembersReferences) {
+    // The file counts its nodes and types differently from the template (MMXU1 first, other
+    // type layouts): by code its seventeen measurements would name other objects of the
+    // template; by reference each arrives as itself, and what the template lacks is listed.
+    TempDir dir;
+    std::string out = dir.file("merged.icd");
+    CliRun r = cli(dir, "scl-import " + q(test::templatePath()) + " " +
+                            q(test::fixturePath("foreign_station.scd")) + " " + q(out) + " --ied NGR1");
+    ASSERT_EQ(r.exit, 0) << r.err;
+    EXPECT_THAT(
+        r.err,
+        ::testing::HasSubstr(
+            "warning: Data set LD0/LLN0$DS4_Meas: member 18, LD0/MMXU1.A.phsA.cVal.mag.f (MX), is not "
+            "in the template's data model (A has no sub-object \"phsA\" holding FC MX); it is left out"));
+    EXPECT_THAT(r.err, ::testing::HasSubstr(
+                           "member 4, LD0/GGIO1.Alm.stVal (ST), is not in the template's data model"));
+    EXPECT_THAT(r.err,
+                ::testing::Not(::testing::HasSubstr("is not in this data model"))); // the file's own model
+
+    TICDParser back(out, -1);
+    int slot = back.FindDataSet("LD0/LLN0$DS4_Meas");
+    ASSERT_GE(slot, 3);
+    std::vector<std::string> arrived;
+    for (uint32_t code : back.GetDataSet(slot).Members) arrived.push_back(back.MemberText(code));
+    EXPECT_EQ(arrived, stationMeasurements);
+    EXPECT_EQ(back.GetRCB(0).DataSetIndex, slot + 1);
+    int odd = back.FindDataSet("LD0/LLN0$DS5_Odd");
+    ASSERT_GE(odd, 3);
+    EXPECT_EQ(back.GetDataSet(odd).Count, 1);
+    std::string why;
+    if (test::schemaToolsPresent(&why)) EXPECT_SCHEMA_VALID(out);
 }
 
 } // namespace

@@ -1,7 +1,10 @@
 // Reading SCL files into the model: each reader step, the import, and bad input.
 #include "scl_test_util.h"
 
+#include <gmock/gmock.h>
+
 #include <chrono>
+#include <functional>
 
 namespace kt {
 namespace {
@@ -149,6 +152,124 @@ TEST_F(ReaderTest, SecondSubnetworkFillsInterfaceTwoButNotTheOSIValues) {
     }
 }
 
+TEST_F(ReaderTest, AddressValuesAreReadAsTheySpellOrReportedNeverWrapped) {
+    struct Case {
+        std::string type, text;
+        std::function<uint64_t(const TICDParser&)> field;
+        uint64_t expected;
+        const char* warning; // part of the warning, or nullptr for none
+    } cases[] = {
+        {"OSI-PSEL", "00 00 00 01", [](auto& r) { return r.AddressOpts.PSEL; }, 1, nullptr},
+        {"OSI-PSEL", "0000000A", [](auto& r) { return r.AddressOpts.PSEL; }, 10, nullptr},
+        {"OSI-PSEL", "ZZZZ", [](auto& r) { return r.AddressOpts.PSEL; }, 0, "The OSI-PSEL \"ZZZZ\""},
+        {"OSI-PSEL", "1 0000 0000", [](auto& r) { return r.AddressOpts.PSEL; }, 0, "at most 8 digits"},
+        {"OSI-SSEL", "00 02", [](auto& r) { return r.AddressOpts.SSEL; }, 2, nullptr},
+        {"OSI-TSEL", "10000", [](auto& r) { return r.AddressOpts.TSEL; }, 0, "The OSI-TSEL \"10000\""},
+        {"OSI-AE-Qualifier", "12345678901234567890",
+         [](auto& r) { return uint64_t(r.AddressOpts.AEQualifier); }, 12,
+         "The OSI-AE-Qualifier \"12345678901234567890\""},
+        {"OSI-AE-Qualifier", "-7", [](auto& r) { return uint64_t(uint32_t(r.AddressOpts.AEQualifier)); },
+         uint32_t(-7), nullptr},
+        {"IP", "999.1.2.3.4", [](auto& r) { return r.GetIPAddress(0); }, 0,
+         "The IP address \"999.1.2.3.4\" of interface 1 (SubNetwork \"A\") is not an IPv4 address"},
+        {"IP", "10.0.0.300", [](auto& r) { return r.GetIPAddress(0); }, 0, "is not an IPv4 address"},
+        {"IP", " 10.0.0.3 ", [](auto& r) { return r.GetIPAddress(0); }, 0x0A000003, nullptr},
+        {"IP-SUBNET", "-1", [](auto& r) { return r.GetIPMask(0); }, 0, "The subnet mask \"-1\""},
+        {"IP-GATEWAY", "", [](auto& r) { return r.GetGateway(0); }, 0, "The gateway \"\""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.type + " " + c.text);
+        TICDParser r =
+            read("<Communication><SubNetwork name=\"A\">" + connectedAP("ME", "P1", p(c.type, c.text)) +
+                 "</SubNetwork></Communication>" + oneIED("ME", ""));
+        EXPECT_EQ(c.field(r), c.expected);
+        if (c.warning) {
+            ASSERT_EQ(r.Warnings().size(), 1u);
+            EXPECT_THAT(r.Warnings()[0], ::testing::HasSubstr(c.warning));
+        } else {
+            EXPECT_THAT(r.Warnings(), ::testing::IsEmpty());
+        }
+    }
+}
+
+TEST_F(ReaderTest, GooseAndInputAddressesThatCannotBeReadStayZero) {
+    std::string comm = "<Communication><SubNetwork name=\"A\"><ConnectedAP iedName=\"ME\" apName=\"P1\">"
+                       "<GSE ldInst=\"LD0\" cbName=\"g\"><Address>" +
+                       p("MAC-Address", "01 0C CD 01 00 09") + p("APPID", "12345") + p("VLAN-ID", "1000") +
+                       p("VLAN-PRIORITY", "8") +
+                       "</Address></GSE></ConnectedAP></SubNetwork></Communication>";
+    TICDParser r = read(comm + oneIED("ME", R"(<GSEControl name="g" appID="G"/><Inputs>
+        <ExtRef intAddr="NI1,01-0C-CD-01-00-0X,70000,5000000000,G,65536,1,0,1"/></Inputs>)"));
+    TGCBConfig g = r.GetGCB(0);
+    EXPECT_EQ(g.DstMAC, 0x010CCD010009u); // blanks between the octets
+    EXPECT_EQ(g.AppID, 0);
+    EXPECT_EQ(g.VLANID, 0);
+    EXPECT_EQ(g.VLANPriority, 0);
+    TNIConfig n = r.GetNI(0);
+    EXPECT_EQ(n.DstMAC, 0u);
+    EXPECT_EQ(n.AppID, 0);
+    EXPECT_EQ(n.ConfRev, 0u);
+    EXPECT_EQ(n.DataIndex, 0);
+    EXPECT_EQ(n.BitIndex, 1);
+    EXPECT_TRUE(n.Enabled);
+    EXPECT_EQ(r.Warnings().size(), 7u) << ::testing::PrintToString(r.Warnings());
+    EXPECT_THAT(r.Warnings(),
+                ::testing::Contains("APPID \"12345\" of GOOSE control block g is not a hexadecimal "
+                                    "APPID of at most 4 digits; it stays 0"));
+    EXPECT_THAT(r.Warnings(),
+                ::testing::Contains("Part 4, \"5000000000\", of the intAddr of NI1 is not a number "
+                                    "from 0 to 4294967295; it is read as 0"));
+}
+
+// A logical device with 70 nodes: GGIO45 stands at position 70, past the 64 a member code holds.
+// Spilled into the FC field its code would name node 6 (MMXU0) with FC index 1, which is MX
+// there (BL sorts first), that is MMXU0.PPV.phsAB.
+std::string seventyNodes(const std::string& dataSets) {
+    std::string lns = R"(<LN0 lnClass="LLN0" inst="" lnType="N">)" + dataSets + "</LN0>";
+    for (int i = 101; i <= 105; ++i)
+        lns += "<LN lnClass=\"GGIO\" inst=\"" + std::to_string(i) + "\" lnType=\"G\"/>";
+    lns += R"(<LN lnClass="MMXU" inst="0" lnType="M"/>)";
+    for (int i = 201; i <= 219; ++i)
+        lns += "<LN lnClass=\"GGIO\" inst=\"" + std::to_string(i) + "\" lnType=\"G\"/>";
+    for (int i = 1; i <= 45; ++i)
+        lns += "<LN lnClass=\"GGIO\" inst=\"" + std::to_string(i) + "\" lnType=\"G\"/>";
+    return R"(<IED name="BIG" type="T"><AccessPoint name="P1"><Server><LDevice inst="LD0">)" + lns +
+           R"(</LDevice></Server></AccessPoint></IED>
+        <DataTypeTemplates><LNodeType id="N" lnClass="LLN0"><DO name="Beh" type="E"/></LNodeType>
+        <LNodeType id="G" lnClass="GGIO"><DO name="SPC" type="E"/></LNodeType>
+        <LNodeType id="M" lnClass="MMXU"><DO name="Blk" type="B"/><DO name="PPV" type="D"/></LNodeType>
+        <DOType id="B" cdc="SPS"><DA name="blk" fc="BL" bType="BOOLEAN"/></DOType>
+        <DOType id="E" cdc="SPC"><DA name="stVal" fc="ST" bType="BOOLEAN"/><DA name="q" fc="ST" bType="Quality"/></DOType>
+        <DOType id="D" cdc="DEL"><SDO name="phsAB" type="C"/><SDO name="phsBC" type="C"/></DOType>
+        <DOType id="C" cdc="CMV"><DA name="mag" fc="MX" bType="FLOAT32"/></DOType></DataTypeTemplates>)";
+}
+
+TEST_F(ReaderTest, AMemberPastItsFieldIsLeftOutNotShownAsAnotherObject) {
+    TICDParser r = read(seventyNodes(R"(<DataSet name="Alarms">
+        <FCDA ldInst="LD0" lnClass="GGIO" lnInst="1" doName="SPC" daName="stVal" fc="ST"/>
+        <FCDA ldInst="LD0" lnClass="GGIO" lnInst="45" doName="SPC" daName="stVal" fc="ST"/></DataSet>)"));
+    // The hazard is real in this model: the spilled code is MMXU0's measurement.
+    EXPECT_EQ(r.MemberText(70u << 3 | 1u << 20), "LD0/MMXU0.PPV.phsAB (MX)");
+    TDatasetConfig ds = r.GetDataSet(0);
+    ASSERT_EQ(ds.Count, 1);
+    EXPECT_EQ(r.MemberText(ds.Members[0]), "LD0/GGIO1.SPC.stVal (ST)");
+    ASSERT_EQ(r.LeftOutMembers(0).size(), 1u);
+    EXPECT_EQ(r.LeftOutMembers(0)[0].reference, "LD0/GGIO45.SPC.stVal (ST)");
+    EXPECT_EQ(r.LeftOutMembers(0)[0].reason,
+              "logical node GGIO45 is at position 70 of LD0, past the 64 positions a member code holds");
+    EXPECT_THAT(r.Warnings(),
+                ::testing::ElementsAre("Data set LD0/LLN0$Alarms: member 2, LD0/GGIO45.SPC.stVal (ST), "
+                                       "is not in this data model (logical node GGIO45 is at position "
+                                       "70 of LD0, past the 64 positions a member code holds); it is "
+                                       "left out"));
+    // A dataset none of whose members fit takes no slot.
+    TICDParser none = read(seventyNodes(R"(<DataSet name="Only45">
+        <FCDA ldInst="LD0" lnClass="GGIO" lnInst="45" doName="SPC" daName="stVal" fc="ST"/></DataSet>)"));
+    EXPECT_EQ(none.GetDataSet(0).Count, 0);
+    EXPECT_THAT(none.Warnings(), ::testing::ElementsAre(::testing::StartsWith(
+                                     "Data set LD0/LLN0$Only45 is left out: none of its 1 members")));
+}
+
 TEST_F(ReaderTest, FirstUserDataSetFollowsDynDataSet) {
     struct Case {
         const char* services;
@@ -168,24 +289,38 @@ TEST_F(ReaderTest, FirstUserDataSetFollowsDynDataSet) {
 }
 
 TEST_F(ReaderTest, DataSetsFillTheSlotsInDocumentOrder) {
+    const std::string beh = R"(<FCDA ldInst="LD0" lnClass="LLN0" doName="Beh" daName="q" fc="ST"/>)";
     std::string sets;
     for (int i = 1; i <= 33; ++i)
-        sets += "<DataSet name=\"S" + std::to_string(i) +
-                "\"><FCDA ldInst=\"LD0\" lnClass=\"LLN0\" doName=\"Beh\" daName=\"q\" fc=\"ST\"/>"
+        sets += "<DataSet name=\"S" + std::to_string(i) + "\">" + beh +
                 "<FCDA ldInst=\"LD0\" lnClass=\"LLN0\" doName=\"Nope\" fc=\"ST\"/></DataSet>";
-    std::string fixedOnes = "<DataSet name=\"DS2_Record\"/><DataSet name=\"DS1_MEASUREMENT\"/>";
+    std::string fixedOnes = "<DataSet name=\"DS2_Record\">" + beh +
+                            "</DataSet><DataSet name=\"DS1_MEASUREMENT\">" + beh +
+                            "</DataSet><DataSet name=\"Empty\"/>";
     TICDParser r = read(oneIED("ME", fixedOnes + sets) + types);
     EXPECT_TRUE(r.GetDataSet(0).Fixed);
     EXPECT_FALSE(r.GetDataSet(1).Fixed); // case matters
     EXPECT_EQ(r.GetDataSet(0).Name, "LLN0$DS2_Record");
-    EXPECT_EQ(r.GetDataSet(0).Count, 0); // a dataset without members leaves its slot free
+    // A dataset without members takes no slot: used slots stay contiguous.
     TDatasetConfig s1 = r.GetDataSet(2);
     EXPECT_EQ(s1.Name, "LLN0$S1");
     EXPECT_EQ(s1.LDIndex, 0);
-    EXPECT_EQ(s1.Count, 2);
-    EXPECT_EQ(s1.Members, (std::vector<uint32_t>{2u << 20, 0u})); // the second member does not resolve
-    EXPECT_EQ(r.GetDataSet(31).Name, "LLN0$S30");                 // S31..S33 find no slot
+    // The member that does not resolve is left out, never kept as a code of something else.
+    EXPECT_EQ(s1.Count, 1);
+    EXPECT_EQ(s1.Members, (std::vector<uint32_t>{2u << 20}));
+    ASSERT_EQ(r.LeftOutMembers(2).size(), 1u);
+    EXPECT_EQ(r.LeftOutMembers(2)[0].position, 2);
+    EXPECT_EQ(r.LeftOutMembers(2)[0].reference, "LD0/LLN0.Nope (ST)");
+    EXPECT_EQ(r.GetDataSet(31).Name, "LLN0$S30"); // S31..S33 find no slot
     EXPECT_EQ(r.FindDataSet("LD0/LLN0$S31"), -1);
+    EXPECT_THAT(r.Warnings(), ::testing::Contains("Data set LD0/LLN0$Empty has no members; it is left out"));
+    EXPECT_THAT(r.Warnings(),
+                ::testing::Contains(::testing::StartsWith(
+                    "Data set LD0/LLN0$S1: member 2, LD0/LLN0.Nope (ST), is not in this data model")));
+    EXPECT_THAT(
+        r.Warnings(),
+        ::testing::Contains("3 data sets are left out, the unit has 32 slots: LD0/LLN0$S31, LD0/LLN0$S32, "
+                            "LD0/LLN0$S33"));
 }
 
 TEST_F(ReaderTest, ReportControlFields) {
@@ -206,7 +341,9 @@ TEST_F(ReaderTest, ReportControlFields) {
     EXPECT_EQ(a.DataSetRef, "LD0/LLN0$DS1_Measurement");
     EXPECT_EQ(a.DataSetIndex, 1);
     EXPECT_EQ(a.ConfRev, 7u);
-    EXPECT_EQ(a.BufTime, 1u); // 64-bit value kept in 32 bits
+    EXPECT_EQ(a.BufTime, 0u); // not wrapped into 32 bits: left at its default, and said
+    EXPECT_THAT(r.Warnings(), ::testing::Contains("bufTime \"4294967297\" of report control block a is not a "
+                                                  "number from 0 to 4294967295; it is read as 0"));
     EXPECT_EQ(a.IntgPd, 0u);
     EXPECT_TRUE(a.Buffered);
     EXPECT_EQ(a.TrgOps, 0x3E);
@@ -316,7 +453,7 @@ TEST_F(ReaderTest, LN0MovesToTheTemplatesPosition) {
     EXPECT_EQ(read(body).LN0Position(), 2);
     TICDParser moved = read(body, nullptr, 0);
     EXPECT_EQ(moved.LN0Position(), 0);
-    EXPECT_EQ(moved.EncodeMember("LD0", "GGIO2", "Beh", "", "ST"), 0u); // no Beh in type N here: 0 either way
+    EXPECT_FALSE(moved.EncodeMember("LD0", "GGIO2", "Beh", "", "ST")); // no Beh in type N here, either way
     EXPECT_EQ(read(body, nullptr, 1).LN0Position(), 1);
     EXPECT_EQ(read(body, nullptr, 99).LN0Position(), 2); // past the end: last
     EXPECT_EQ(read("<IED name=\"ME\"/>").LN0Position(), -1);
@@ -461,9 +598,10 @@ TEST_F(ImportTest, ARefusedOrUnreadableFileChangesNothing) {
     }
 }
 
-TEST_F(ImportTest, TheFileIsReadWithTheTemplatesLN0Position) {
+TEST_F(ImportTest, MembersAreLookedUpInTheTemplateByReference) {
     TempDir dir;
-    // The file's LN0 comes after a node; read at the template's position 0 it counts first.
+    // The file's own data model counts differently (its LN0 after a node, its LLN0 type holds
+    // Beh only); its member names Beh.stVal, which the template has at its own place.
     std::string file =
         dir.write("late.cid", scl(R"(<IED name="LATE"><AccessPoint name="P1"><Server><LDevice inst="LD0">
         <LN lnClass="LPHD" inst="1" lnType="N"/><LN0 lnClass="LLN0" inst="" lnType="N">
@@ -472,7 +610,8 @@ TEST_F(ImportTest, TheFileIsReadWithTheTemplatesLN0Position) {
                                   std::string(types)));
     p.ImportFile(file);
     EXPECT_EQ(p.DataSetFullName(3), "LD0/LLN0$Mine");
-    EXPECT_EQ(p.GetDataSet(3).Members, (std::vector<uint32_t>{1u << 20}));
+    ASSERT_EQ(p.GetDataSet(3).Count, 1);
+    EXPECT_EQ(p.MemberText(p.GetDataSet(3).Members[0]), "LD0/LLN0.Beh.stVal (ST)");
 }
 
 } // namespace

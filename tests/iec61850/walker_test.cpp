@@ -1,7 +1,10 @@
 // Member codes, FC lists, logical-node references and the attribute tree.
 #include "scl_test_util.h"
 
+#include <gmock/gmock.h>
+
 #include <functional>
+#include <set>
 
 namespace kt {
 namespace {
@@ -21,7 +24,8 @@ protected:
 TEST_F(WalkerTest, EncodesReferencesAsTheUnitCountsThem) {
     struct Case {
         MemberRef ref;
-        uint32_t code;
+        std::optional<uint32_t> code;
+        MemberProblem problem = MemberProblem::None;
     } cases[] = {
         // LN 1, FC MX first, DO 0, mag then f: p<<3 | q<<14 | k1<<20 | k2<<23
         {{"LDA", "MMXU1", "TotW", "mag.f", "MX"}, 1u << 3 | 0u << 14 | 1u << 20 | 1u << 23},
@@ -32,66 +36,82 @@ TEST_F(WalkerTest, EncodesReferencesAsTheUnitCountsThem) {
         {{"LDA", "MMXU1", "Beh", "stVal", "ST"}, 1u << 3 | 21u << 9 | 1u << 20},
         // the FCs outside the table (BL, OR, OR) come first, then MX twice: ST is at 5
         {{"LDA", "GGIO1", "Ind1", "stVal", "ST"}, 3u << 3 | 5u << 9 | 2u << 14 | 1u << 20},
-        // an FC outside the table still encodes: OR after BL, z after x
-        {{"LDA", "GGIO1", "Odd", "z", "OR"}, 3u << 3 | 1u << 9 | 2u << 20},
-        {{"LDA", "GGIO1", "Odd", "y", "BL"}, 3u << 3 | 1u << 20},
         // second device, data object level only
         {{"LDB", "XCBR1", "Pos", "", "ST"}, 1u | 1u << 3 | 1u << 14},
         // LN0 is found by LLN0 alone
         {{"LDA", "LLN0", "Mod", "stVal", "ST"}, 1u << 20},
-        // a CF reference encodes too (the decoder refuses it)
-        {{"LDA", "LLN0", "Mod", "ctlModel", "CF"}, 6u << 9 | 1u << 20},
+        // the unit's datasets hold measurands and status only: no code for other FCs
+        {{"LDA", "LLN0", "Mod", "ctlModel", "CF"}, std::nullopt, MemberProblem::NotUnitFC},
+        {{"LDA", "GGIO1", "Odd", "z", "OR"}, std::nullopt, MemberProblem::NotUnitFC},
         // things that are not there
-        {{"LDA", "MMXU1", "Nope", "", "MX"}, 0},
-        {{"LDC", "MMXU1", "TotW", "", "MX"}, 0},
-        {{"LDA", "MMXU2", "TotW", "", "MX"}, 0},
-        {{"LDA", "MMXU1", "TotW", "mag.g", "MX"}, 0},
-        {{"LDA", "MMXU1", "TotW", "", "CO"}, 0},
-        {{"LDA", "MMXU1", "TotW", "units", "MX"}, 0}, // units is CF
-        {{"LDA", "LLN0.", "Mod", "", "ST"}, 0},
+        {{"LDA", "MMXU1", "Nope", "", "MX"}, std::nullopt, MemberProblem::NoDataObject},
+        {{"LDC", "MMXU1", "TotW", "", "MX"}, std::nullopt, MemberProblem::NoLogicalDevice},
+        {{"LDA", "MMXU2", "TotW", "", "MX"}, std::nullopt, MemberProblem::NoLogicalNode},
+        {{"LDA", "MMXU1", "TotW", "mag.g", "MX"}, std::nullopt, MemberProblem::NoAttribute},
+        {{"LDA", "MMXU1", "TotW", "units", "MX"}, std::nullopt, MemberProblem::NoAttribute}, // units is CF
+        {{"LDA", "LLN0.", "Mod", "", "ST"}, std::nullopt, MemberProblem::NoLogicalNode},
+        {{"LDA", "MMXU1", "PhV.phsC", "", "MX"}, std::nullopt, MemberProblem::NoDataObject},
+        {{"LDA", "GGIO1", "SetOnly", "", "ST"}, std::nullopt, MemberProblem::NoDataObject},
+        // what other tools write and this model cannot resolve
+        {{"W1LDA", "MMXU1", "TotW", "mag.f", "MX"}, std::nullopt, MemberProblem::NoLogicalDevice},
+        {{"LDA", "LLN01", "Mod", "stVal", "ST"}, std::nullopt, MemberProblem::NoLogicalNode},
+        {{"LDA", "MMXU1", "PhV(7)", "", "MX"}, std::nullopt, MemberProblem::NoDataObject},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(w.EncodeMember(c.ref), c.code) << c.ref.lnRef << "." << c.ref.doName << "." << c.ref.daName;
-        w.SetTypeIndexEnabled(false);
-        EXPECT_EQ(w.EncodeMember(c.ref), c.code) << "plain walk: " << c.ref.lnRef << "." << c.ref.doName;
+        const std::string what = MemberRefText(c.ref);
+        for (bool indexed : {true, false}) {
+            w.SetTypeIndexEnabled(indexed);
+            MemberEncoding e = w.EncodeMemberChecked(c.ref);
+            EXPECT_EQ(e.code, c.code) << what << (indexed ? "" : " (plain walk)");
+            EXPECT_EQ(e.problem, c.problem) << what << ": " << e.reason;
+            EXPECT_EQ(e.reason.empty(), c.code.has_value()) << what << ": " << e.reason;
+        }
         w.SetTypeIndexEnabled(true);
     }
 }
 
-TEST_F(WalkerTest, DecodesOnlyMeasurandsAndStatus) {
+TEST_F(WalkerTest, CodesReadBackOnlyAsTheReferenceTheyCameFrom) {
     for (const MemberRef& ref :
          {MemberRef{"LDA", "MMXU1", "TotW", "mag.f", "MX"},
           MemberRef{"LDA", "XYZMMXU12", "PhV.phsB", "cVal.mag.f", "MX"},
           MemberRef{"LDB", "XCBR1", "Pos", "", "ST"}, MemberRef{"LDA", "LLN0", "Mod", "q", "ST"}}) {
-        auto back = w.DecodeMember(w.EncodeMember(ref));
+        auto code = w.EncodeMember(ref);
+        ASSERT_TRUE(code) << MemberRefText(ref);
+        auto back = w.DecodeMember(*code);
         ASSERT_TRUE(back) << ref.doName;
         EXPECT_EQ(*back, ref);
+        EXPECT_EQ(w.MemberText(*code), MemberRefText(ref));
     }
-    EXPECT_EQ(w.MemberText(w.EncodeMember({"LDA", "XYZMMXU12", "PhV.phsB", "cVal.mag.f", "MX"})),
+    EXPECT_EQ(w.MemberText(*w.EncodeMember({"LDA", "XYZMMXU12", "PhV.phsB", "cVal.mag.f", "MX"})),
               "LDA/XYZMMXU12.PhV.phsB.cVal.mag.f (MX)");
-    EXPECT_EQ(w.MemberText(w.EncodeMember({"LDB", "XCBR1", "Pos", "", "ST"})), "LDB/XCBR1.Pos (ST)");
-    for (uint32_t code : {w.EncodeMember({"LDA", "LLN0", "Mod", "ctlModel", "CF"}),
-                          w.EncodeMember({"LDA", "GGIO1", "Odd", "z", "OR"}),
-                          uint32_t(5),                     // no sixth device
-                          uint32_t(40u << 3),              // no node 40
-                          uint32_t(1u << 3 | 31u << 9),    // FC index past the list
-                          uint32_t(1u << 3 | 60u << 14),   // no data object 60
-                          uint32_t(1u << 3 | 7u << 20)}) { // no element 7
+    for (uint32_t code : {
+             uint32_t(6u << 9 | 1u << 20),                      // LLN0's FC index 6 is CF
+             uint32_t(3u << 3 | 1u << 9 | 2u << 20),            // GGIO1's FC index 1 is OR
+             uint32_t(5),                                       // no sixth device
+             uint32_t(40u << 3),                                // no node 40
+             uint32_t(1u << 3 | 31u << 9),                      // FC index past the list
+             uint32_t(1u << 3 | 60u << 14),                     // no data object 60
+             uint32_t(1u << 3 | 7u << 20),                      // no element 7
+             uint32_t(1u << 3 | 1u << 14 | 1u << 23),           // E2 without E1: the bits of E2 would be lost
+             uint32_t(1u << 3 | 1u << 9 | 1u << 14),            // MX at index 1 is MX again: not TotW's code
+             uint32_t(3u << 3 | 3u << 9 | 1u << 20 | 8u << 23), // b8 spilled into E3: reads as Big.mag
+         }) {
         EXPECT_FALSE(w.DecodeMember(code)) << std::hex << code;
         EXPECT_EQ(w.MemberText(code), "") << std::hex << code;
     }
 }
 
-TEST_F(WalkerTest, TooManyAtOneLevelSpillsIntoTheNextField) {
-    // b7 is the seventh attribute and fits; b8 (8) overflows E2's three bits into E3.
-    uint32_t b7 = w.EncodeMember({"LDA", "GGIO1", "Big", "mag.b7", "MX"});
-    EXPECT_EQ(w.MemberText(b7), "LDA/GGIO1.Big.mag.b7 (MX)");
-    uint32_t b8 = w.EncodeMember({"LDA", "GGIO1", "Big", "mag.b8", "MX"});
-    EXPECT_EQ(b8, 3u << 3 | 3u << 9 | 1u << 20 | 8u << 23);
-    EXPECT_EQ(w.MemberText(b8), "LDA/GGIO1.Big.mag (MX)"); // E2 reads 0: b8 is lost
+TEST_F(WalkerTest, APositionTooLargeForItsFieldIsNotInTheModel) {
+    // b7 is the seventh attribute and fits; b8 would need an eighth position in E2's three bits.
+    EXPECT_EQ(w.MemberText(*w.EncodeMember({"LDA", "GGIO1", "Big", "mag.b7", "MX"})),
+              "LDA/GGIO1.Big.mag.b7 (MX)");
+    MemberEncoding b8 = w.EncodeMemberChecked({"LDA", "GGIO1", "Big", "mag.b8", "MX"});
+    EXPECT_FALSE(b8.code);
+    EXPECT_EQ(b8.problem, MemberProblem::DoesNotFit);
+    EXPECT_THAT(b8.reason, ::testing::HasSubstr("b8 is element 8"));
 }
 
-TEST_F(WalkerTest, MoreThan64NodesSpillIntoTheFCField) {
+TEST(WalkerLimits, MoreThan64NodesOrFourElementsHaveNoCode) {
     std::string lns;
     for (int i = 1; i <= 70; ++i)
         lns += "<LN lnClass=\"GGIO\" inst=\"" + std::to_string(i) + "\" lnType=\"G\"/>";
@@ -100,31 +120,53 @@ TEST_F(WalkerTest, MoreThan64NodesSpillIntoTheFCField) {
         dir.write("many.icd", test::scl(R"(<IED name="M"><AccessPoint name="A"><Server><LDevice inst="L">
         <LN0 lnClass="LLN0" inst="" lnType="G"/>)" +
                                         lns + R"(</LDevice></Server></AccessPoint></IED>
-        <DataTypeTemplates><LNodeType id="G" lnClass="GGIO"><DO name="Ind" type="S"/></LNodeType>
-        <DOType id="S" cdc="SPS"><DA name="stVal" fc="ST" bType="BOOLEAN"/></DOType></DataTypeTemplates>)")),
-        -1);
-    uint32_t fits = p.EncodeMember("L", "GGIO63", "Ind", "stVal", "ST");
-    EXPECT_EQ(p.MemberText(fits), "L/GGIO63.Ind.stVal (ST)");
-    uint32_t spilled = p.EncodeMember("L", "GGIO65", "Ind", "stVal", "ST");
-    EXPECT_EQ(spilled, 65u << 3 | 1u << 20);
-    EXPECT_EQ(p.MemberText(spilled), ""); // node 1 with FC index 1: there is no second FC
-}
-
-TEST_F(WalkerTest, AtMostFourElementsFit) {
-    TempDir dir;
-    TICDParser p(
-        dir.write("deep.icd", test::scl(R"(<IED name="D"><AccessPoint name="A"><Server><LDevice inst="L">
-        <LN0 lnClass="LLN0" inst="" lnType="N"/></LDevice></Server></AccessPoint></IED>
-        <DataTypeTemplates><LNodeType id="N" lnClass="LLN0"><DO name="Dp" type="O1"/></LNodeType>
+        <DataTypeTemplates><LNodeType id="G" lnClass="GGIO"><DO name="Ind" type="S"/><DO name="Dp" type="O1"/></LNodeType>
+        <DOType id="S" cdc="SPS"><DA name="stVal" fc="ST" bType="BOOLEAN"/><DA name="q" fc="ST" bType="Quality"/></DOType>
         <DOType id="O1" cdc="X"><SDO name="a" type="O2"/></DOType>
         <DOType id="O2" cdc="X"><SDO name="b" type="O3"/></DOType>
         <DOType id="O3" cdc="X"><DA name="c" fc="MX" bType="Struct" type="V1"/></DOType>
         <DAType id="V1"><BDA name="d" bType="Struct" type="V2"/></DAType>
         <DAType id="V2"><BDA name="e" bType="FLOAT32"/></DAType></DataTypeTemplates>)")),
         -1);
-    uint32_t four = p.EncodeMember("L", "LLN0", "Dp.a.b", "c.d", "MX");
+    EXPECT_EQ(p.MemberText(*p.EncodeMember("L", "GGIO63", "Ind", "stVal", "ST")), "L/GGIO63.Ind.stVal (ST)");
+    for (const char* node : {"GGIO64", "GGIO65", "GGIO70"}) {
+        MemberEncoding e = p.EncodeMemberChecked({"L", node, "Ind", "stVal", "ST"});
+        EXPECT_FALSE(e.code) << node;
+        EXPECT_EQ(e.problem, MemberProblem::DoesNotFit) << node;
+    }
+    // Spilled into the FC field, GGIO65's position would have named GGIO1 instead.
+    EXPECT_EQ(p.MemberText(65u << 3 | 1u << 20), "L/GGIO1.Ind.stVal (ST)");
+
+    uint32_t four = *p.EncodeMember("L", "LLN0", "Dp.a.b", "c.d", "MX");
     EXPECT_EQ(p.MemberText(four), "L/LLN0.Dp.a.b.c.d (MX)");
-    EXPECT_EQ(p.EncodeMember("L", "LLN0", "Dp.a.b", "c.d.e", "MX"), 0u);
+    MemberEncoding five = p.EncodeMemberChecked({"L", "LLN0", "Dp.a.b", "c.d.e", "MX"});
+    EXPECT_FALSE(five.code);
+    EXPECT_EQ(five.problem, MemberProblem::TooDeep);
+}
+
+TEST(WalkerLimits, TwoReferencesWithOneCodeHaveNone) {
+    // The unit counts a type's sub-objects and attributes in one sequence: the first sub-object
+    // (sub) and the first ST attribute (stVal) of type O both give element 1.
+    TempDir dir;
+    TICDParser p(
+        dir.write("shared.icd", test::scl(R"(<IED name="M"><AccessPoint name="A"><Server><LDevice inst="L">
+        <LN0 lnClass="LLN0" inst="" lnType="N"/></LDevice></Server></AccessPoint></IED>
+        <DataTypeTemplates><LNodeType id="N" lnClass="LLN0"><DO name="X" type="O"/></LNodeType>
+        <DOType id="O" cdc="X"><DA name="stVal" fc="ST" bType="BOOLEAN"/><SDO name="sub" type="S"/>
+          <DA name="ctlModel" fc="CF" bType="Enum" type="E"/><DA name="cfg" fc="CF" bType="INT32"/></DOType>
+        <DOType id="S" cdc="SPS"><DA name="stVal" fc="ST" bType="BOOLEAN"/></DOType>
+        <EnumType id="E"><EnumVal ord="0">status-only</EnumVal></EnumType></DataTypeTemplates>)")),
+        -1);
+    for (const MemberRef& ref :
+         {MemberRef{"L", "LLN0", "X", "stVal", "ST"}, MemberRef{"L", "LLN0", "X.sub", "", "ST"},
+          MemberRef{"L", "LLN0", "X.sub", "stVal", "ST"}}) {
+        MemberEncoding e = p.EncodeMemberChecked(ref);
+        EXPECT_FALSE(e.code) << MemberRefText(ref);
+        EXPECT_EQ(e.problem, MemberProblem::SharedCode) << MemberRefText(ref) << ": " << e.reason;
+    }
+    EXPECT_FALSE(p.DecodeMember(1u << 20)); // the code both would have
+    // The data object as a whole is one reference with a code of its own.
+    EXPECT_EQ(p.MemberText(*p.EncodeMember("L", "LLN0", "X", "", "ST")), "L/LLN0.X (ST)");
 }
 
 TEST_F(WalkerTest, FCListsKeepRepetitionsAndSortByTheUnitsOrder) {
@@ -225,19 +267,29 @@ std::vector<MemberRef> memberCandidates(const TICDParser& p) {
     return refs;
 }
 
-TEST(WalkerRoundTrip, EveryMemberOfTheTemplateEncodesAndDecodes) {
-    TICDParser p(test::templatePath(), -1);
-    auto refs = memberCandidates(p);
-    ASSERT_GT(refs.size(), 50u); // the template's data model, not an empty walk
-    for (const MemberRef& ref : refs) {
-        uint32_t code = p.EncodeMember(ref);
-        auto back = p.DecodeMember(code);
-        ASSERT_TRUE(back) << ref.ldInst << "/" << ref.lnRef << "." << ref.doName << "." << ref.daName;
-        EXPECT_EQ(*back, ref);
-        p.SetTypeIndexEnabled(false);
-        EXPECT_EQ(p.EncodeMember(ref), code) << ref.doName << "." << ref.daName;
-        EXPECT_EQ(p.DecodeMember(code), back);
-        p.SetTypeIndexEnabled(true);
+TEST(WalkerRoundTrip, EveryMemberOfTheShippedTemplatesEncodesAndDecodes) {
+    for (const char* name : {"KT-740.icd", "KT-740HV.icd", "KT-740AU.icd"}) {
+        SCOPED_TRACE(name);
+        TICDParser p(test::sourcePath(std::string("resources/") + name), -1);
+        auto refs = memberCandidates(p);
+        ASSERT_GT(refs.size(), 50u); // the template's data model, not an empty walk
+        std::set<uint32_t> codes;
+        for (const MemberRef& ref : refs) {
+            MemberEncoding e = p.EncodeMemberChecked(ref);
+            ASSERT_TRUE(e.code) << MemberRefText(ref) << ": " << e.reason;
+            EXPECT_TRUE(codes.insert(*e.code).second) << MemberRefText(ref) << " shares a code";
+            auto back = p.DecodeMember(*e.code);
+            ASSERT_TRUE(back) << MemberRefText(ref);
+            EXPECT_EQ(*back, ref);
+            EXPECT_EQ(p.MemberText(*e.code), MemberRefText(ref));
+            p.SetTypeIndexEnabled(false);
+            EXPECT_EQ(p.EncodeMember(ref), e.code) << MemberRefText(ref);
+            EXPECT_EQ(p.DecodeMember(*e.code), back);
+            p.SetTypeIndexEnabled(true);
+        }
+        // Every dataset member of the template was read as a code.
+        for (int slot = 0; slot < DataSetSlots; ++slot) EXPECT_TRUE(p.LeftOutMembers(slot).empty()) << slot;
+        EXPECT_THAT(p.Warnings(), ::testing::IsEmpty());
     }
 }
 
@@ -261,13 +313,16 @@ TEST(WalkerIndex, RecursiveTypesEndAndAgree) {
         </DataTypeTemplates>)")),
         -1);
     expectIndexMatchesPlainWalk(p);
-    uint32_t code = p.EncodeMember("L", "LLN0", "Y.back.o2", "s", "ST");
-    EXPECT_NE(code, 0u);
-    std::string text = p.MemberText(code);
-    EXPECT_TRUE(text.starts_with("L/LLN0.Y.back.o2")) << text;
-    p.SetTypeIndexEnabled(false);
-    EXPECT_EQ(p.EncodeMember("L", "LLN0", "Y.back.o2", "s", "ST"), code);
-    EXPECT_EQ(p.MemberText(code), text);
+    // s (ST) and the sub-object back of O2 share a position; the walk must end and both walks
+    // say so alike.
+    for (bool indexed : {true, false}) {
+        p.SetTypeIndexEnabled(indexed);
+        MemberEncoding e = p.EncodeMemberChecked({"L", "LLN0", "Y.back.o2", "s", "ST"});
+        EXPECT_FALSE(e.code);
+        EXPECT_EQ(e.problem, MemberProblem::SharedCode) << e.reason;
+        EXPECT_EQ(p.MemberText(1u << 14 | 1u << 20), "L/LLN0.Y.back (MX)");
+    }
+    p.SetTypeIndexEnabled(true);
     AttributeTree tree = p.BuildAttributeTree("C");
     EXPECT_TRUE(tree.truncated);
 }

@@ -32,9 +32,9 @@ protected:
     TICDParser p{test::templatePath(), -1};
 
     uint32_t code(const char* ln, const char* dobj, const char* da, const char* fc) const {
-        uint32_t c = p.EncodeMember("LD0", ln, dobj, da, fc);
-        EXPECT_NE(p.MemberText(c), "") << ln << "." << dobj;
-        return c;
+        auto c = p.EncodeMember("LD0", ln, dobj, da, fc);
+        EXPECT_TRUE(c) << ln << "." << dobj;
+        return c.value_or(0);
     }
 
     // Saves and loads the written file.
@@ -238,6 +238,42 @@ TEST_F(WriterTest, ServerNamePlatesGooseAndInputs) {
     EXPECT_EQ(gse("MAC-Address"), "01-0C-CD-01-00-FF");
     EXPECT_EQ(gse("VLAN-ID"), "012");
     EXPECT_EQ(gse("VLAN-PRIORITY"), "7");
+}
+
+TEST_F(WriterTest, FixedWidthHexFieldsKeepTheirZeroPadding) {
+    // Small values, so that a writer padding to fewer digits than the field's shows.
+    p.AddressOpts.PSEL = 1;
+    p.AddressOpts.SSEL = 2;
+    p.AddressOpts.TSEL = 0;
+    TGCBConfig g = p.GetGCB(0);
+    g.AppID = 1;
+    g.VLANID = 5;
+    g.VLANPriority = 0;
+    g.DstMAC = 0x000000000001;
+    p.SetGCB(0, g);
+    auto doc = save();
+    auto text = [&](const std::string& path) {
+        return std::string(doc->select_node(path.c_str()).node().text().get());
+    };
+    struct Case {
+        const char* type;
+        const char* expected;
+    } server[] = {{"OSI-PSEL", "00000001"}, {"OSI-SSEL", "0002"}, {"OSI-TSEL", "0000"}},
+      goose[] = {{"APPID", "0001"},
+                 {"VLAN-ID", "005"},
+                 {"VLAN-PRIORITY", "0"},
+                 {"MAC-Address", "00-00-00-00-00-01"}};
+    for (const Case& c : server)
+        EXPECT_EQ(text("(//ConnectedAP)[1]/Address/P[@type='" + std::string(c.type) + "']"), c.expected)
+            << c.type;
+    for (const Case& c : goose)
+        EXPECT_EQ(text("(//GSE[@cbName='gcb1'])[1]/Address/P[@type='" + std::string(c.type) + "']"),
+                  c.expected)
+            << c.type;
+    // And they read back as the values written.
+    TICDParser back(dir.file("out.icd"), -1);
+    EXPECT_EQ(back.AddressOpts, p.AddressOpts);
+    EXPECT_EQ(back.GetGCB(0), p.GetGCB(0));
 }
 
 TEST_F(WriterTest, AnEmptyAPTitleKeepsTheTemplates) {
@@ -471,7 +507,7 @@ void fillEverything(TICDParser& p) {
         for (const AttributeNode& d : ln.children)
             for (const char* fc : {"MX", "ST"})
                 if (p.HasFC(d.element, fc))
-                    codes.push_back(p.EncodeMember("LD0", ln.caption, d.caption, "", fc));
+                    codes.push_back(p.EncodeMember("LD0", ln.caption, d.caption, "", fc).value());
     ASSERT_GT(codes.size(), 10u);
     const std::vector<std::string>& nodes = tree.devices.at(0).logicalNodes;
     for (int slot = p.FirstUserDataSet; slot < DataSetSlots; ++slot) {

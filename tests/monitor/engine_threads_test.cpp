@@ -191,12 +191,17 @@ TEST_F(EngineThreads, ANewEngineWaitsUntilTheOldOneHasLetGoOfTheLink) {
 
     auto oldLink = std::make_unique<FakeLink>(FakeLink::unit());
     oldLink->onTransportGone = [&] { note("old link closed"); };
+    std::atomic<int> readsStarted{0};
+    oldLink->fake().onRead = [&](int) { ++readsStarted; };
     Monitor_Thread& oldEngine = oldLink->start(folder());
     ASSERT_TRUE(oldEngine.waitForIdentification(10s));
     {
         std::lock_guard g(oldLink->fake().mutex);
         oldLink->fake().readDelay = 300ms; // its last pass is slow
     }
+    // Stopped in the middle of a slow read, so it is still ending when the new one starts.
+    const int before = readsStarted;
+    while (readsStarted < before + 2) std::this_thread::sleep_for(1ms);
     oldEngine.requestStop(); // the window does not wait
 
     FakeLink newLink(FakeLink::unit(300, 3));

@@ -15,6 +15,8 @@ public:
     std::map<std::string, std::string, std::less<>> values;
     bool canRead = true;
     bool canWrite = true;
+    bool isDamaged = false;
+    std::vector<std::string> lost;
 
     bool exists() override { return !values.empty(); }
     bool readable() override { return canRead; }
@@ -34,6 +36,8 @@ public:
         values[std::string(name)] = text;
     }
     bool flush() override { return canWrite; }
+    bool damaged() override { return isDamaged; }
+    std::vector<std::string> unreadableValues() override { return lost; }
 };
 
 TEST(Preferences, FirstStartWritesEveryDefaultAndReadsThemBack) {
@@ -161,6 +165,16 @@ TEST(Preferences, BadValuesAreCorrected) {
         {"show_prompt", "", "true"},
         {"FileName", "", "KTMON740"},
         {"Top", "12x", "0"},
+        {"network", "2", "0"},
+        // Texts that cannot work: too long, control characters, not UTF-8, not an address.
+        {"port", "COM1\x01", "COM1"},
+        {"port", "COM3\nCOM4", "COM1"},
+        {"FileName", "log\tname", "KTMON740"},
+        {"FileName", "caf\xe9", "KTMON740"},
+        {"ip_address", "999.1.1.1", ""},
+        {"ip_address", "10.0.0.1:0", ""},
+        {"ip_address", "relay.local", ""},
+        {"ip_address", "10.0.0.1\x7f", ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.name) + "=" + c.text);
@@ -173,6 +187,69 @@ TEST(Preferences, BadValuesAreCorrected) {
         MemoryStore out;
         kt::storePreferences(p, out);
         EXPECT_EQ(out.values[c.name], c.expected);
+    }
+}
+
+TEST(Preferences, OverlongTextsAreCorrected) {
+    const struct {
+        const char* name;
+        size_t length;
+        const char* expected;
+    } cases[] = {{"port", 256, "COM1"}, {"FileName", 4097, "KTMON740"}, {"FileName", 10'000'000, "KTMON740"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.name) + " of " + std::to_string(c.length));
+        MemoryStore store;
+        store.values = {{c.name, std::string(c.length, 'x')}, {"save_rate", "7"}};
+        ProgramPreferences p;
+        auto report = kt::loadPreferences(p, store);
+        EXPECT_EQ(report.corrected, std::vector<std::string>{c.name});
+        EXPECT_EQ(c.name == std::string("port") ? p.port : p.FileName, c.expected);
+        EXPECT_EQ(p.save_rate, 7) << "the other values are kept";
+    }
+}
+
+TEST(Preferences, ValuesAtTheirLimitsAreKept) {
+    const std::map<std::string, std::string, std::less<>> limits[] = {
+        {{"save_rate", "1"},
+         {"voltage", "0"},
+         {"model_type", "0"},
+         {"ct_series", "0"},
+         {"ef_connection", "0"},
+         {"ct_primary", "5"},
+         {"ct_secondary", "0"},
+         {"network", "0"},
+         {"Top", "-2147483648"},
+         {"Left", "-2147483648"},
+         {"port", "x"},
+         {"FileName", "x"},
+         {"ip_address", "0.0.0.0"}},
+        {{"save_rate", "10000"},
+         {"voltage", "10"},
+         {"model_type", "2"},
+         {"ct_series", "3"},
+         {"ef_connection", "2"},
+         {"ct_primary", "5000"},
+         {"ct_secondary", "1"},
+         {"network", "1"},
+         {"Top", "2147483647"},
+         {"Left", "2147483647"},
+         {"port", std::string(255, 'p')},
+         {"FileName", std::string(4096, 'f')},
+         {"ip_address", "255.255.255.255:65535"}},
+    };
+    for (const auto& values : limits) {
+        MemoryStore store;
+        store.values = values;
+        store.values["ct_selected"] = "true";
+        store.values["voltage_selected"] = "true";
+        store.values["running"] = "true";
+        ProgramPreferences p;
+        auto report = kt::loadPreferences(p, store);
+        EXPECT_TRUE(report.corrected.empty()) << report.corrected.front();
+        EXPECT_TRUE(p.ct_selected && p.voltage_selected && p.running);
+        MemoryStore out;
+        kt::storePreferences(p, out);
+        for (const auto& [name, text] : values) EXPECT_EQ(out.values[name], text) << name;
     }
 }
 
@@ -205,6 +282,64 @@ TEST(Preferences, CorrectedSelectionIsNoLongerConfirmed) {
     store.values = {{"voltage_selected", "true"}, {"voltage", "40"}};
     kt::loadPreferences(p, store);
     EXPECT_FALSE(p.voltage_selected);
+
+    // The voltage list depends on the model: a damaged model makes the stored index meaningless.
+    store.values = {{"voltage_selected", "true"}, {"voltage", "3"}, {"model_type", "7"}};
+    report = kt::loadPreferences(p, store);
+    EXPECT_FALSE(p.voltage_selected);
+    EXPECT_EQ(p.voltage, 3);
+    EXPECT_EQ(report.corrected, (std::vector<std::string>{"model_type", "voltage_selected"}));
+}
+
+TEST(Preferences, DamagedLinkValueStopsTheReconnect) {
+    const struct {
+        const char* network;
+        const char* name;
+        const char* text;
+        bool running;
+        std::vector<std::string> corrected;
+    } cases[] = {
+        {"0", "port", "COM1\x1b[2J", false, {"port", "running"}},
+        {"1", "ip_address", "999.1.1.1", false, {"ip_address", "running"}},
+        {"x", "port", "COM4", false, {"network", "running"}},
+        // The other link's value is not used to reconnect.
+        {"1", "port", "COM1\x01", true, {"port"}},
+        {"0", "ip_address", "999.1.1.1", true, {"ip_address"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.name) + "=" + c.text + " on network " + c.network);
+        MemoryStore store;
+        store.values = {
+            {"use_settings", "true"}, {"running", "true"}, {"network", c.network}, {c.name, c.text}};
+        ProgramPreferences p;
+        auto report = kt::loadPreferences(p, store);
+        EXPECT_EQ(p.running, c.running);
+        EXPECT_TRUE(p.use_settings);
+        EXPECT_EQ(report.corrected, c.corrected);
+    }
+}
+
+TEST(Preferences, DamagedStoreKeepsWhatItCouldRead) {
+    MemoryStore store;
+    store.values = {{"port", "COM7"}, {"ct_selected", "true"}, {"ct_series", "1"}};
+    store.isDamaged = true;
+    store.lost = {"ct_primary"}; // there, but cut off
+    ProgramPreferences p;
+    auto report = kt::loadPreferences(p, store);
+    EXPECT_TRUE(report.readable);
+    EXPECT_TRUE(report.damaged);
+    EXPECT_EQ(p.port, "COM7");
+    EXPECT_EQ(p.ct_series, 1);
+    EXPECT_EQ(p.ct_primary, 200);
+    EXPECT_FALSE(p.ct_selected) << "a lost CT value unconfirms the CT";
+    EXPECT_EQ(report.corrected, (std::vector<std::string>{"ct_primary", "ct_selected"}));
+    EXPECT_EQ(kt::preferencesLoadNotice(report),
+              "The stored preferences were damaged; the values that could be read are used. "
+              "Reset to their defaults: ct_primary, ct_selected.");
+
+    EXPECT_EQ(kt::preferencesLoadNotice({}), "");
+    EXPECT_EQ(kt::preferencesLoadNotice({false, false, {}}),
+              "The stored preferences could not be read; the defaults are used.");
 }
 
 TEST(Preferences, WorkingCopyFollowsUseSettings) {

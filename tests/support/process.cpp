@@ -4,15 +4,18 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <spawn.h>
+#include <random>
 #include <sstream>
 #include <stdexcept>
-#include <sys/wait.h>
 #include <thread>
+#ifndef _WIN32
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 extern char** environ;
 
@@ -27,10 +30,20 @@ std::string sourcePath(std::string_view relative) {
 }
 
 TempDir::TempDir() {
+#ifdef _WIN32
+    // No mkdtemp: a random name, taken only when the folder did not exist yet.
+    std::random_device random;
+    for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+        auto candidate = std::filesystem::temp_directory_path() / ("kt-test-" + std::to_string(random()));
+        if (std::filesystem::create_directory(candidate)) path_ = candidate;
+    }
+    if (path_.empty()) throw std::runtime_error("cannot create a temporary folder");
+#else
     const char* base = std::getenv("TMPDIR");
     std::string pattern = std::string(base && *base ? base : "/tmp") + "/kt-test-XXXXXX";
     if (!::mkdtemp(pattern.data())) throw std::runtime_error("cannot create a temporary folder: " + pattern);
     path_ = pattern;
+#endif
 }
 
 TempDir::~TempDir() {
@@ -58,6 +71,8 @@ std::vector<std::string> splitLines(const std::string& text) {
     return lines;
 }
 
+#ifndef _WIN32
+// Processes are POSIX-only; the Windows build uses the folder and file helpers above.
 int spawnProcess(const std::vector<std::string>& argv, const std::string& outPath, const std::string& errPath,
                  const std::string& inPath) {
     std::vector<char*> args;
@@ -117,5 +132,6 @@ CommandResult runCommand(const std::vector<std::string>& argv, std::chrono::mill
     result.err = readFile(dir.file("err"));
     return result;
 }
+#endif
 
 } // namespace kt::test
