@@ -45,7 +45,7 @@ public:
     // accepts. Not shared between threads.
     static ModbusMapping makeScratch();
 
-    // `adu` is what modbus_receive returned: header, PDU and (RTU) CRC.
+    // `adu` is one request as the endpoint framed it: header, PDU and (RTU) CRC.
     Outcome serve(modbus_t* ctx, std::span<const uint8_t> adu, Transport transport, const StopFd& stop,
                   modbus_mapping_t* scratch);
 
