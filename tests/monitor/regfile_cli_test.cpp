@@ -18,26 +18,10 @@ struct CliRun {
     std::string out, err;
 };
 
-// The words of `args` as a shell would split them ('...' quotes a word with blanks), run through
-// the shared command runner with a time bound.
+// Run through the shared command runner, with a time bound.
 CliRun cli(const std::string& args) {
     std::vector<std::string> argv{std::string(KT_BIN_DIR) + "/ktmon740-cli", "regfile"};
-    std::string word;
-    bool inWord = false, quoted = false;
-    for (char c : args) {
-        if (c == '\'') {
-            quoted = !quoted;
-            inWord = true;
-        } else if (c == ' ' && !quoted) {
-            if (inWord) argv.push_back(word);
-            word.clear();
-            inWord = false;
-        } else {
-            word += c;
-            inWord = true;
-        }
-    }
-    if (inWord) argv.push_back(word);
+    for (std::string& w : shellWords(args)) argv.push_back(std::move(w));
     const CommandResult run = runCommand(argv, std::chrono::seconds(60));
     EXPECT_FALSE(run.timedOut) << args;
     return {run.exitCode, run.out, run.err};
