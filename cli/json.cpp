@@ -136,6 +136,16 @@ unsigned twoByteCodePoint(std::string_view s) {
     return (static_cast<unsigned char>(s[0]) & 0x1Fu) << 6 | (static_cast<unsigned char>(s[1]) & 0x3Fu);
 }
 
+unsigned threeByteCodePoint(std::string_view s) {
+    return (static_cast<unsigned char>(s[0]) & 0x0Fu) << 12 |
+           (static_cast<unsigned char>(s[1]) & 0x3Fu) << 6 | (static_cast<unsigned char>(s[2]) & 0x3Fu);
+}
+
+// The embeddings, overrides and isolates of the Unicode bidirectional algorithm.
+bool isBidiControl(unsigned cp) {
+    return (cp >= 0x202A && cp <= 0x202E) || (cp >= 0x2066 && cp <= 0x2069);
+}
+
 } // namespace
 
 void JsonWriter::escape(std::ostream& os, std::string_view text) {
@@ -207,6 +217,9 @@ std::string printable(std::string_view text) {
         } else if (n == 2 && twoByteCodePoint(text.substr(i)) < 0xA0) {
             hexEscape(out, "\\x", static_cast<unsigned char>(text[i]), 2);
             hexEscape(out, "\\x", static_cast<unsigned char>(text[i + 1]), 2);
+        } else if (n == 3 && isBidiControl(threeByteCodePoint(text.substr(i)))) {
+            // A direction override makes the terminal show the line in another order than it is.
+            hexEscape(out, "\\u", threeByteCodePoint(text.substr(i)), 4);
         } else {
             out.append(text.substr(i, n));
         }

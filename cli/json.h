@@ -49,8 +49,9 @@ private:
 };
 
 // Text for the terminal: control characters (escape sequences included), DEL, C1 controls and
-// bytes that are not UTF-8 are shown as \xNN, tabs and line breaks as \t, \n, \r, so nothing
-// read from a file or the link can drive the terminal or break the tool's columns.
+// bytes that are not UTF-8 are shown as \xNN, tabs and line breaks as \t, \n, \r, and the
+// bidirectional overrides and isolates as \uNNNN, so nothing read from a file or the link can
+// drive the terminal, reorder what it shows or break the tool's columns.
 std::string printable(std::string_view text);
 
 // The length of the valid UTF-8 sequence at the start of `text` (1..4), or 0 when it is not one.

@@ -1,5 +1,6 @@
 // ktmon740-cli: the relay without the window, for people and scripts.
 #include "cli/cli.h"
+#include "cli/json.h"
 
 #include <algorithm>
 #include <array>
@@ -41,16 +42,18 @@ int main(int argc, char** argv) {
             try {
                 return c.run(std::span<const std::string>(words).subspan(1));
             } catch (const UsageError& e) {
-                std::cerr << "ktmon740-cli " << c.name << ": " << e.what() << "\nusage: ktmon740-cli "
-                          << c.name << ' ' << c.usage << '\n';
+                // Error texts carry arguments, paths, file contents and link details: one line,
+                // with nothing in it that could drive the terminal.
+                std::cerr << "ktmon740-cli " << c.name << ": " << printable(e.what())
+                          << "\nusage: ktmon740-cli " << c.name << ' ' << c.usage << '\n';
                 return ExitUsage;
             } catch (const std::exception& e) {
-                std::cerr << "ktmon740-cli " << c.name << ": " << e.what() << '\n';
+                std::cerr << "ktmon740-cli " << c.name << ": " << printable(e.what()) << '\n';
                 return ExitFailure;
             }
         }
     }
-    std::cerr << "ktmon740-cli: unknown command " << words[0] << '\n';
+    std::cerr << "ktmon740-cli: unknown command " << printable(words[0]) << '\n';
     usage(std::cerr);
     return ExitUsage;
 }

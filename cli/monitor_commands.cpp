@@ -180,10 +180,11 @@ int identifyCommand(std::span<const std::string> words) {
         std::cout << '\n';
     } else {
         std::cout << "model code\t" << id.modelCode << "\nfirmware\t" << id.firmwareRaw
-                  << (id.firmwareRaw & 0x8000 ? " (prototype)" : "") << "\nversion\t" << id.version
+                  << (id.firmwareRaw & 0x8000 ? " (prototype)" : "") << "\nversion\t" << printable(id.version)
                   << "\nmodel type\t" << id.modelType << "\ncommunication option\t" << id.commOption
-                  << "\nregister file\t" << id.registerFile << "\nfile version\t" << id.firmwareVersion
-                  << "\npoll count\t" << id.pollCount << "\nchunk size\t" << id.chunkSize << '\n';
+                  << "\nregister file\t" << printable(id.registerFile) << "\nfile version\t"
+                  << id.firmwareVersion << "\npoll count\t" << id.pollCount << "\nchunk size\t"
+                  << id.chunkSize << '\n';
     }
     return ExitOk;
 }

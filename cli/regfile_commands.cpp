@@ -21,7 +21,7 @@ struct CliMessageSink : MessageSink {
         while (!line.empty() && line.back() == '\n') line.pop_back();
         for (char& c : line)
             if (c == '\n') c = ' ';
-        std::cerr << "ktmon740-cli regfile: " << title << ": " << line << '\n';
+        std::cerr << "ktmon740-cli regfile: " << printable(title) << ": " << printable(line) << '\n';
     }
 };
 
@@ -78,8 +78,10 @@ void printJson(const RegisterTables& t) {
     std::cout << '\n';
 }
 
+// Texts from the file (and its name) go through printable(): a file must not drive the terminal.
 void printSummary(const RegisterTables& t) {
-    std::printf("%s: %zu rows, %zu columns\n", t.dataset.fileName().c_str(), t.dataset.rowCount(),
+    auto text = [](const std::string& s) { return printable(s); };
+    std::printf("%s: %zu rows, %zu columns\n", text(t.dataset.fileName()).c_str(), t.dataset.rowCount(),
                 t.dataset.columns().size());
     if (t.firmwareVersion)
         std::printf("firmware version %d.%02d\n", t.firmwareVersion / 100, t.firmwareVersion % 100);
@@ -88,8 +90,8 @@ void printSummary(const RegisterTables& t) {
     for (int g = 0; g <= t.lastGroupIndex; ++g) {
         const RegisterGroup& group = t.RegisterGroups[g];
         if (!groupIsSet(group)) continue;
-        std::printf("  %2d  %-24s %-34s %-18s %s\n", g, group.main.c_str(),
-                    ("\"" + group.title + "\"").c_str(), group.nameIndex.c_str(),
+        std::printf("  %2d  %-24s %-34s %-18s %s\n", g, text(group.main).c_str(),
+                    ("\"" + text(group.title) + "\"").c_str(), text(group.nameIndex).c_str(),
                     group.display ? "shown" : "hidden");
     }
     std::printf("event registers:");
@@ -99,14 +101,16 @@ void printSummary(const RegisterTables& t) {
     for (int r = 0; r < RegisterTableSize; ++r) {
         const RegisterDescriptor& d = t.RegisterTable[r];
         if (!descriptorIsSet(d)) continue;
-        std::printf("  %3d  %4d  %6d  %-26s %s%s\n", r, d.type, d.access, d.label.c_str(),
-                    d.translationType.c_str(), d.warning.empty() || d.warning == "0" ? "" : "  (help text)");
+        std::printf("  %3d  %4d  %6d  %-26s %s%s\n", r, d.type, d.access, text(d.label).c_str(),
+                    text(d.translationType).c_str(),
+                    d.warning.empty() || d.warning == "0" ? "" : "  (help text)");
     }
     if (t.skippedRows.empty()) {
         std::printf("skipped rows: none\n");
     } else {
         std::printf("skipped rows: %zu\n", t.skippedRows.size());
-        for (const SkippedRow& s : t.skippedRows) std::printf("  ROW %u: %s\n", s.row + 1, s.reason.c_str());
+        for (const SkippedRow& s : t.skippedRows)
+            std::printf("  ROW %u: %s\n", s.row + 1, text(s.reason).c_str());
     }
 }
 

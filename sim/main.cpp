@@ -85,7 +85,7 @@ int run(const kt::sim::Options& options) {
     std::unique_ptr<LegacyEndpoint> legacy;
     std::string error;
     if (options.tcp) {
-        tcp = std::make_unique<TcpEndpoint>(service, faults);
+        tcp = std::make_unique<TcpEndpoint>(service, faults, std::chrono::milliseconds(options.tcpIdleMs));
         if (!tcp->open(*options.tcp, &error)) return fail(error);
     }
     if (options.rtu) {

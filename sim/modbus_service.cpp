@@ -1,5 +1,11 @@
 #include "sim/modbus_service.h"
 
+#include "link/modbus_frames.h"
+
+#include <cerrno>
+#include <poll.h>
+#include <sys/socket.h>
+
 namespace kt::sim {
 
 namespace {
@@ -30,11 +36,44 @@ ModbusMapping ModbusService::makeScratch() {
     return ModbusMapping(modbus_mapping_new(0x10000, 0, RegisterMap::Count, 0));
 }
 
+bool ModbusService::addressedToUnit(uint8_t unit, Transport transport) {
+    if (unit == KtUnitId || unit == MODBUS_BROADCAST_ADDRESS) return true;
+    return transport == Transport::Tcp && unit == 255;
+}
+
+std::vector<uint8_t> ModbusService::exceptionAnswer(std::span<const uint8_t> adu, Transport transport,
+                                                    uint8_t code) {
+    const size_t header = transport == Transport::Tcp ? 7 : 1;
+    if (adu.size() <= header) return {};
+    const auto function = static_cast<uint8_t>(adu[header] | 0x80);
+    if (transport == Transport::Tcp) return {adu[0], adu[1], 0, 0, 0, 3, adu[6], function, code};
+    std::vector<uint8_t> answer{adu[0], function, code};
+    const uint16_t crc = modbusCrc(answer);
+    answer.push_back(static_cast<uint8_t>(crc & 0xFF));
+    answer.push_back(static_cast<uint8_t>(crc >> 8));
+    return answer;
+}
+
+bool ModbusService::sendException(modbus_t* ctx, std::span<const uint8_t> adu, Transport transport,
+                                  uint8_t code, const StopFd& stop) {
+    const std::vector<uint8_t> answer = exceptionAnswer(adu, transport, code);
+    const int fd = modbus_get_socket(ctx);
+    std::span<const uint8_t> left(answer);
+    while (!left.empty()) {
+        const ssize_t n = transport == Transport::Tcp ? ::send(fd, left.data(), left.size(), MSG_NOSIGNAL)
+                                                      : ::write(fd, left.data(), left.size());
+        if (n > 0) {
+            left = left.subspan(static_cast<size_t>(n));
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return false;
+        if (stop.wait(fd, POLLOUT, 1000) != StopFd::Wait::Ready) return false;
+    }
+    return true;
+}
+
 uint8_t ModbusService::refusal(const Request& r, Transport transport) {
-    // A TCP unit answers for itself (254) and for the "this device" ids 0 and 255; other ids name
-    // a device behind a gateway that is not there.
-    if (transport == Transport::Tcp && r.unit != KtUnitId && r.unit != 0 && r.unit != 255)
-        return ExceptionGatewayTargetFailed;
     switch (r.function) {
     case FcReadHoldingRegisters:
         if (!r.wellFormed || r.count < 1 || r.count > MaxReadRegisters) return ExceptionIllegalDataValue;
@@ -83,6 +122,8 @@ ModbusService::Outcome ModbusService::serve(modbus_t* ctx, std::span<const uint8
     if (header == 0 || adu.size() < header + 1 + trailer) return Outcome::Unanswered;
 
     const Request request = parseRequest(adu[header - 1], adu.subspan(header, adu.size() - header - trailer));
+    // Not for this unit: neither logged nor answered, as the unit never takes it in.
+    if (!addressedToUnit(request.unit, transport)) return Outcome::Ignored;
     if (log_) log_->write(logLine(request));
 
     // A serial broadcast is carried out but never answered.
@@ -94,8 +135,7 @@ ModbusService::Outcome ModbusService::serve(modbus_t* ctx, std::span<const uint8
     const uint8_t exception = verdict.exception ? verdict.exception : refusal(request, transport);
     if (exception) {
         if (broadcast) return Outcome::Refused;
-        return modbus_reply_exception(ctx, adu.data(), exception) < 0 ? Outcome::SendFailed
-                                                                      : Outcome::Refused;
+        return sendException(ctx, adu, transport, exception, stop) ? Outcome::Refused : Outcome::SendFailed;
     }
     apply(request, transport, scratch);
     if (broadcast) return Outcome::Answered;

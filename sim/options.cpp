@@ -119,7 +119,7 @@ constexpr std::string_view ValuedOptions[] = {
     "--tcp",      "--model-code", "--firmware",  "--model-type", "--comm-option",     "--serial",
     "--set",      "--log",        "--pace",      "--max-read",   "--exception-every", "--bad-crc-every",
     "--delay-ms", "--drop-after", "--resources", "--events",     "--newest",          "--trip-every",
-    "--sd-card",
+    "--sd-card",  "--idle-ms",
 };
 // The legacy unit's options that take a value.
 constexpr std::string_view LegacyValuedOptions[] = {"--legacy-version", "--switches",    "--frame-ms",
@@ -204,6 +204,8 @@ Options parseOptions(std::span<const std::string> args) {
             o.faults.silent = true;
         else if (name == "--tcp")
             o.tcp = parseTcpAddress(*value);
+        else if (name == "--idle-ms")
+            o.tcpIdleMs = count(0, 86400000);
         else if (name == "--model-code")
             o.identity.modelCode = u16(name);
         else if (name == "--firmware")
@@ -276,6 +278,8 @@ std::vector<std::string> optionWarnings(const Options& o) {
     }
     if (!o.tcp && o.faults.dropAfter)
         warnings.push_back("--drop-after applies to the TCP endpoint only (--tcp)");
+    if (!o.tcp && o.tcpIdleMs != DefaultTcpIdleMs)
+        warnings.push_back("--idle-ms applies to the TCP endpoint only (--tcp)");
     if (o.legacy && !o.tcp && !o.rtu) {
         if (o.faults.maxRead) warnings.push_back("--max-read applies to the Modbus endpoints only");
         if (o.faults.exceptionEvery)
@@ -309,6 +313,9 @@ A simulated KT-740 relay for the desk and for tests. Runs until SIGINT or SIGTER
 Endpoints (at least one):
   --tcp HOST:PORT        Modbus TCP (functions 3, 16; value n into register 6 runs
                          command n); port 0 picks a free port
+  --idle-ms MS           close a TCP connection that has sent nothing for MS ms
+                         (default 60000; 0: never); with all 32 places taken the
+                         connection idle longest makes room for a new one
   --rtu                  Modbus RTU at unit id 254 on a pseudo-terminal (functions 3,
                          16, 5; coil n ON runs command n)
   --legacy               an older unit on a pseudo-terminal at 38400 baud: pushes

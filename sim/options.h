@@ -69,6 +69,9 @@ struct LegacyOptions {
     uint32_t silenceAfter = 0; // no frames after the N-th (requests are still answered)
 };
 
+// A TCP connection that sends nothing for this long is closed (--idle-ms).
+inline constexpr uint32_t DefaultTcpIdleMs = 60000;
+
 struct TcpAddress {
     std::string host; // without brackets for IPv6
     uint16_t port = 0;
@@ -77,6 +80,7 @@ struct TcpAddress {
 struct Options {
     bool help = false;
     std::optional<TcpAddress> tcp;
+    uint32_t tcpIdleMs = DefaultTcpIdleMs; // 0: idle connections stay open
     bool rtu = false;
     bool legacy = false; // a legacy unit on its own pseudo-terminal
     LegacyOptions legacyUnit;

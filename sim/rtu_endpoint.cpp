@@ -1,5 +1,7 @@
 #include "sim/rtu_endpoint.h"
 
+#include "link/modbus_frames.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -7,10 +9,17 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <termios.h>
+#include <vector>
 
 namespace kt::sim {
 
 namespace {
+
+// How long the unit waits for the rest of a frame whose length it knows, the silence that ends a
+// frame whose function it does not know, and the most it takes in as one frame.
+constexpr int RestOfFrameMs = 500;
+constexpr int FrameGapMs = 20;
+constexpr size_t MaxFrame = 512;
 
 // Opens a pty pair; returns the master and sets `slavePath`.
 UniqueFd openPty(std::string& slavePath, std::string* error) {
@@ -91,40 +100,65 @@ void RtuEndpoint::stop() {
     if (relay_) relay_->stop();
 }
 
-void RtuEndpoint::endWaitForOtherUnit(int fd) {
-    // libmodbus ignored a request for another unit id (one the relay could not frame, so it came
-    // through) and, as on a shared bus, takes the next frame for that unit's answer and skips it.
-    // This line has no other unit, so that frame would be the program's next request: end the
-    // wait at once while nothing is pending.
-    pollfd pending{fd, POLLIN, 0};
-    if (::poll(&pending, 1, 0) != 0) return;
-    uint32_t sec = 0, usec = 0;
-    modbus_get_response_timeout(ctx_.get(), &sec, &usec);
-    modbus_set_response_timeout(ctx_.get(), 0, 1);
-    uint8_t ignored[MODBUS_RTU_MAX_ADU_LENGTH];
-    modbus_receive(ctx_.get(), ignored); // times out at once and clears libmodbus's expectation
-    modbus_set_response_timeout(ctx_.get(), sec, usec);
-}
-
 void RtuEndpoint::serve(std::stop_token token) {
     StopFd stop(token);
     ModbusMapping scratch = ModbusService::makeScratch();
-    uint8_t adu[MODBUS_RTU_MAX_ADU_LENGTH];
     const int fd = modbus_get_socket(ctx_.get());
-    while (stop.wait(fd, POLLIN, -1) == StopFd::Wait::Ready) {
-        int n = modbus_receive(ctx_.get(), adu);
-        if (n > 0) {
-            if (service_.serve(ctx_.get(), {adu, static_cast<size_t>(n)}, Transport::Rtu, stop,
-                               scratch.get()) == ModbusService::Outcome::Stopped)
-                break;
-        } else if (n < 0) {
-            // A bad CRC, a frame cut short or noise: a serial unit drops it and waits for silence.
-            // What is left of it in the buffer must not become the start of the next request.
-            std::fprintf(stderr, "kt740sim: RTU request dropped: %s\n", modbus_strerror(errno));
-            modbus_flush(ctx_.get());
-        } else {
-            endWaitForOtherUnit(fd);
+    std::vector<uint8_t> pending;
+    auto readSome = [&] {
+        uint8_t buffer[512];
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n > 0) pending.insert(pending.end(), buffer, buffer + n);
+        return n > 0 || (n < 0 && (errno == EAGAIN || errno == EINTR));
+    };
+    auto drop = [&](const char* why) {
+        // A serial unit drops a frame it cannot use and waits for silence: what is left of it
+        // must not become the start of the next request.
+        std::fprintf(stderr, "kt740sim: RTU request dropped: %s\n", why);
+        pending.clear();
+    };
+    while (!stop.stopRequested()) {
+        if (pending.empty()) {
+            if (stop.wait(fd, POLLIN, -1) != StopFd::Wait::Ready) break;
+            if (!readSome()) stop.sleepFor(std::chrono::milliseconds(10)); // the line is closing
+            continue;
         }
+        // Frames are told apart as the unit's own receiver does: a function it knows by its
+        // length, any other by the silence after it.
+        const FrameSplit split = splitRequest(pending);
+        size_t length = split.length;
+        if (split.kind != FrameSplit::Frame) {
+            StopFd::Wait wait = stop.wait(fd, POLLIN, FrameGapMs);
+            // A frame shorter than its function needs is still a frame when the silence after it
+            // ends it with a good CRC (it is then refused for what it lacks); otherwise the rest
+            // may still be on its way.
+            const bool shortFrame = pending.size() >= 4 && modbusCrc(pending) == 0;
+            if (wait == StopFd::Wait::Timeout && split.kind == FrameSplit::NeedMore && !shortFrame)
+                wait = stop.wait(fd, POLLIN, RestOfFrameMs);
+            if (wait == StopFd::Wait::Stopped || wait == StopFd::Wait::Error) break;
+            if (wait == StopFd::Wait::Ready && pending.size() < MaxFrame) {
+                if (!readSome()) stop.sleepFor(std::chrono::milliseconds(10));
+                continue;
+            }
+            if (split.kind == FrameSplit::NeedMore && !shortFrame) {
+                drop("a frame cut short");
+                continue;
+            }
+            length = pending.size();
+        }
+        const std::span<const uint8_t> frame(pending.data(), length);
+        if (frame.size() < 4) {
+            drop("a frame too short for an address, a function and a CRC");
+            continue;
+        }
+        if (modbusCrc(frame) != 0) {
+            drop("Invalid CRC");
+            continue;
+        }
+        if (service_.serve(ctx_.get(), frame, Transport::Rtu, stop, scratch.get()) ==
+            ModbusService::Outcome::Stopped)
+            break;
+        pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(length));
     }
 }
 

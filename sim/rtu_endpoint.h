@@ -11,8 +11,10 @@
 namespace kt::sim {
 
 // Modbus RTU at unit id 254 on a pseudo-terminal. Two pty pairs with a relay between their master
-// sides: libmodbus serves one slave side like a serial port, the program opens the other
-// (`device()`), and the relay in between paces answers and spoils CRCs on request.
+// sides: the unit's side frames the requests and checks their CRC itself (libmodbus cannot read a
+// function it does not know, nor a write longer than it allows) and answers with libmodbus; the
+// program opens the other side (`device()`); the relay in between paces answers and spoils CRCs
+// on request.
 class RtuEndpoint {
 public:
     RtuEndpoint(ModbusService& service, FaultPlan& faults, uint32_t paceBaud);
@@ -27,7 +29,6 @@ public:
 
 private:
     void serve(std::stop_token token);
-    void endWaitForOtherUnit(int fd);
 
     ModbusService& service_;
     FaultPlan& faults_;

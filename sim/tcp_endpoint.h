@@ -5,6 +5,7 @@
 #include "sim/options.h"
 
 #include <atomic>
+#include <chrono>
 #include <list>
 #include <memory>
 #include <string>
@@ -13,12 +14,20 @@
 namespace kt::sim {
 
 // Modbus TCP: one accepting thread and one thread per connection, so that a program that
-// reconnects while its old connection is still being torn down, or two masters at once, are served.
+// reconnects while its old connection is still being torn down, or several masters at once, are
+// served. Requests are framed by their MBAP header here; libmodbus builds the answers.
+//
+// Like a unit's Ethernet port it keeps no connection for ever: one that has sent nothing for the
+// idle time-out is closed, and when every place is taken the connection that has been idle
+// longest is closed to serve the new one, so clients that connect and say nothing cannot lock out
+// the others.
 class TcpEndpoint {
 public:
-    static constexpr size_t MaxConnections = 8;
+    static constexpr size_t MaxConnections = 32;
 
-    TcpEndpoint(ModbusService& service, FaultPlan& faults);
+    // `idleTimeout` zero keeps idle connections open (until their place is needed).
+    TcpEndpoint(ModbusService& service, FaultPlan& faults,
+                std::chrono::milliseconds idleTimeout = std::chrono::milliseconds(DefaultTcpIdleMs));
     ~TcpEndpoint();
 
     // Binds and listens. False with `error` set on failure.
@@ -31,16 +40,22 @@ public:
     uint16_t port() const { return port_; }
 
 private:
+    using Clock = std::chrono::steady_clock;
+
     struct Connection {
-        std::atomic<bool> done{false}; // set by the connection's thread as it ends
+        std::atomic<bool> done{false};          // set by the connection's thread as it ends
+        std::atomic<Clock::rep> lastRequest{0}; // when it last sent something
+        bool evicted = false;                   // accepting thread only
         std::jthread thread;
     };
 
     void acceptLoop(std::stop_token token);
-    void serveConnection(std::stop_token token, int fd, std::atomic<bool>& done);
+    void makeRoom();
+    void serveConnection(std::stop_token token, int fd, Connection& connection);
 
     ModbusService& service_;
     FaultPlan& faults_;
+    const std::chrono::milliseconds idleTimeout_;
     std::string host_;
     uint16_t port_ = 0;
     UniqueFd listener_;

@@ -7,7 +7,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
-#include <sys/wait.h>
+#include <chrono>
 
 namespace kt {
 namespace {
@@ -19,15 +19,13 @@ struct CliRun {
     std::string out, err;
 };
 
-CliRun cli(const TempDir& dir, const std::string& args) {
-    std::string command = std::string(KT_BIN_DIR) + "/ktmon740-cli " + args + " >'" + dir.file("stdout") +
-                          "' 2>'" + dir.file("stderr") + "' </dev/null";
-    int status = std::system(command.c_str());
-    CliRun r;
-    r.exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    r.out = test::readText(dir.file("stdout"));
-    r.err = test::readText(dir.file("stderr"));
-    return r;
+// Run through the shared command runner, with a time bound.
+CliRun cli(const TempDir&, const std::string& args) {
+    std::vector<std::string> argv{std::string(KT_BIN_DIR) + "/ktmon740-cli"};
+    for (std::string& w : test::shellWords(args)) argv.push_back(std::move(w));
+    const test::CommandResult run = test::runCommand(argv, std::chrono::seconds(60));
+    EXPECT_FALSE(run.timedOut) << args;
+    return {run.exitCode, run.out, run.err};
 }
 
 std::string q(const std::string& path) {

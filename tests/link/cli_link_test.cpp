@@ -1,16 +1,16 @@
 // ktmon740-cli read / write / command, run as a program against scripted units.
 #include "pty_responder.h"
 #include "tcp_responder.h"
+#include "tests/support/process.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <fstream>
+#include <algorithm>
 #include <sstream>
-#include <sys/wait.h>
 
 namespace {
 
+using namespace std::chrono_literals;
 using kt::test::Bytes;
 using kt::test::TcpResponder;
 
@@ -20,25 +20,15 @@ struct Result {
     std::string err;
 };
 
-std::string slurp(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
+// The tool with the words of `arguments` (no word holds a blank), bounded in time like every
+// command a test runs.
 Result cli(const std::string& arguments) {
-    char outName[] = "/tmp/kt-cli-out-XXXXXX";
-    char errName[] = "/tmp/kt-cli-err-XXXXXX";
-    ::close(::mkstemp(outName));
-    ::close(::mkstemp(errName));
-    std::string command =
-        std::string(KT_BIN_DIR) + "/ktmon740-cli " + arguments + " >" + outName + " 2>" + errName;
-    int status = std::system(command.c_str());
-    Result r{WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp(outName), slurp(errName)};
-    std::remove(outName);
-    std::remove(errName);
-    return r;
+    std::vector<std::string> argv{kt::test::binPath("ktmon740-cli")};
+    std::istringstream words(arguments);
+    for (std::string w; words >> w;) argv.push_back(w);
+    const kt::test::CommandResult r = kt::test::runCommand(argv, 60s);
+    EXPECT_FALSE(r.timedOut) << arguments;
+    return {r.exitCode, r.out, r.err};
 }
 
 class CliLinkTest : public ::testing::Test {
@@ -169,6 +159,22 @@ namespace {
 // A missing port is told in one line that says why; the transport's diagnostic lines come only
 // when asked for, and never mix into the results.
 TEST(CliLinkSerial, AMissingPortIsOneLineThatSaysWhy) {
+    // Every command that takes a link.
+    for (const char* command : {"read", "write", "command", "identify", "monitor", "events", "set-clock",
+                                "reset-defaults", "calibrate", "dump-diagnostics", "clear-events"}) {
+        SCOPED_TRACE(command);
+        const std::string rest = std::string(command) == "read"      ? " 0 2"
+                                 : std::string(command) == "write"   ? " 0 2"
+                                 : std::string(command) == "command" ? " 5"
+                                                                     : "";
+        Result r = cli(std::string(command) + " serial:/dev/kt-no-such-port" + rest);
+        EXPECT_EQ(r.exit, 1);
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        EXPECT_NE(r.err.find("cannot open /dev/kt-no-such-port: No such file or directory"),
+                  std::string::npos)
+            << r.err;
+    }
     Result r = cli("read serial:/dev/kt-no-such-port 0 2 --json");
     EXPECT_EQ(r.exit, 1);
     EXPECT_EQ(r.out, "");

@@ -2,8 +2,7 @@
 // the facade over the real transports.
 #include "link/platform/process_lock.h"
 #include "link/protocol.h"
-#include "pty_responder.h"
-#include "tcp_responder.h"
+#include "scripted_unit.h"
 
 #include <gtest/gtest.h>
 
@@ -268,6 +267,7 @@ TEST(ProtocolTransactions, EachTcpReadAttemptTakesTheNextNumber) {
     // A new facade numbers from 0 again.
     Link next(kt::LinkModbusTcp, "y");
     EXPECT_TRUE(next.facade->ReadRegisters(next.settings, 0, 2, buf.data()));
+    ASSERT_EQ(next.log->callCount(), 1u);
     EXPECT_EQ(next.log->calls[0].transaction, 0);
 }
 
@@ -315,7 +315,7 @@ TEST(ProtocolLock, AbandonedLockCostsOneAttempt) {
     Link link(kt::LinkModbusTcp, "yy");
     std::array<uint16_t, 1> buf{};
     EXPECT_TRUE(link.facade->ReadRegisters(link.settings, 7, 1, buf.data()));
-    EXPECT_EQ(link.log->callCount(), 1u);
+    ASSERT_EQ(link.log->callCount(), 1u);
     // The first attempt found the lock abandoned and used no transaction number.
     EXPECT_EQ(link.log->calls[0].transaction, 0);
     EXPECT_TRUE(link.facade->ReadRegisters(link.settings, 7, 1, buf.data()));
@@ -374,57 +374,73 @@ TEST(ProtocolTeardown, AnOldFacadesEndDoesNotCutANewOnesRetries) {
     EXPECT_EQ(fresh.log->callCount(), 3u);
 }
 
-// The facade over the real transports, as the program builds it.
-TEST(ProtocolOverTransports, ReadsWritesAndCommandsOverTcp) {
+// The facade over the real transports, as the program builds it, over both links: a refused
+// first attempt is retried and the retry's own answer shown, an unanswered command is sent once,
+// a write is acknowledged.
+class ProtocolOverTransports : public ::testing::TestWithParam<kt::test::LinkKind> {};
+
+TEST_P(ProtocolOverTransports, ReadsWritesAndCommands) {
+    using kt::test::Reply;
+    using kt::test::UnitFrame;
+    auto unit = kt::test::ScriptedUnit::open(GetParam());
+    const ConnectionSettings settings = unit->settings();
+    unit->then([](const UnitFrame& r) {
+        Reply refused = Reply::sound(r);
+        refused.answer.pdu = {0x83, 0x02};
+        return refused;
+    });
+    kt::LinkOptions options = fastOptions();
+    options.timings.commandAnswerWait = 300ms;
+    {
+        Protocol facade(settings, options);
+        std::array<uint16_t, 3> dest{};
+        const kt::LinkResult read = facade.ReadRegisters(settings, 10, 3, dest.data());
+        ASSERT_TRUE(read) << read.detail;
+        EXPECT_EQ(read.attempts, 2);
+        EXPECT_EQ(dest, (std::array<uint16_t, 3>{0x100A, 0x100B, 0x100C}));
+        unit->then([](const UnitFrame&) { return Reply::none(); });
+        const kt::LinkResult command = facade.WriteCoil(settings, 5);
+        EXPECT_EQ(command.status, kt::LinkStatus::NoAnswer);
+        EXPECT_TRUE(command.sent); // sent once all the same
+        EXPECT_EQ(command.attempts, 1);
+        const uint16_t value = 0x0102;
+        EXPECT_TRUE(facade.WriteRegisters(settings, 16, 1, &value));
+    }
+    const auto sent = unit->requests();
+    ASSERT_EQ(sent.size(), 4u);
+    EXPECT_EQ(sent[0].pdu, sent[1].pdu); // the retry asks the same
+    const bool tcp = GetParam() == kt::test::LinkKind::Tcp;
+    if (tcp) {
+        // Each TCP read attempt takes the next transaction number; writes and commands go as 0.
+        EXPECT_EQ(sent[0].transaction, 0);
+        EXPECT_EQ(sent[1].transaction, 1);
+        EXPECT_EQ(sent[2].pdu, (kt::test::Bytes{0x10, 0, 6, 0, 1, 2, 0, 5}));
+    } else {
+        EXPECT_EQ(sent[2].pdu, (kt::test::Bytes{0x05, 0, 5, 0xFF, 0}));
+    }
+    EXPECT_EQ(sent[3].pdu, (kt::test::Bytes{0x10, 0, 16, 0, 1, 2, 0x01, 0x02}));
+}
+
+INSTANTIATE_TEST_SUITE_P(BothLinks, ProtocolOverTransports,
+                         ::testing::Values(kt::test::LinkKind::Rtu, kt::test::LinkKind::Tcp),
+                         kt::test::LinkKindName());
+
+// A TCP read answered too late: the retry shows its own answer, not that one.
+TEST(ProtocolOverTcp, ALateAnswerToTheFirstAttemptIsNotTheRetrysAnswer) {
     kt::test::TcpResponder unit;
     ConnectionSettings settings;
     settings.linkType = kt::LinkModbusTcp;
     settings.ipAddress = "127.0.0.1";
     settings.tcpPort = unit.port();
-    // The first read is answered too late; the retry must show its own answer, not that one.
     unit.then([](const kt::test::Bytes& r) {
         return kt::test::TcpResponder::Action{kt::test::soundTcpAnswer(r, 0x5000), 1200ms};
     });
-    {
-        Protocol facade(settings);
-        std::array<uint16_t, 2> dest{};
-        const kt::LinkResult read = facade.ReadRegisters(settings, 60, 2, dest.data());
-        ASSERT_TRUE(read) << read.detail;
-        EXPECT_EQ(read.attempts, 2);
-        EXPECT_EQ(dest, (std::array<uint16_t, 2>{0x203C, 0x203D}));
-        const uint16_t values[] = {1, 2};
-        EXPECT_TRUE(facade.WriteRegisters(settings, 150, 2, values));
-        EXPECT_TRUE(facade.WriteCoil(settings, 3));
-    }
-    auto sent = unit.requests();
-    ASSERT_EQ(sent.size(), 4u);
-    EXPECT_EQ(sent[0][1], 0); // transaction 0
-    EXPECT_EQ(sent[1][1], 1); // the retry, transaction 1
-    EXPECT_EQ(sent[3], (kt::test::Bytes{0, 0, 0, 0, 0, 9, 0xFE, 0x10, 0, 6, 0, 1, 2, 0, 3}));
-}
-
-TEST(ProtocolOverTransports, ReadsWritesAndCommandsOverSerial) {
-    kt::test::PtyResponder unit;
-    ConnectionSettings settings;
-    settings.linkType = kt::LinkSerialRtu;
-    settings.portName = unit.path();
-    unit.then(kt::test::withCrc({0xFE, 0x83, 0x02})); // first attempt refused
-    {
-        Protocol facade(settings, fastOptions());
-        std::array<uint16_t, 3> dest{};
-        ASSERT_TRUE(facade.ReadRegisters(settings, 10, 3, dest.data()));
-        EXPECT_EQ(dest[0], 0x100A);
-        unit.then(kt::test::Bytes{}); // the command goes unanswered
-        const kt::LinkResult command = facade.WriteCoil(settings, 5);
-        EXPECT_EQ(command.status, kt::LinkStatus::NoAnswer); // sent once all the same
-        EXPECT_TRUE(command.sent);
-        const uint16_t value = 0x0102;
-        EXPECT_TRUE(facade.WriteRegisters(settings, 16, 1, &value));
-    }
-    auto sent = unit.requests();
-    ASSERT_EQ(sent.size(), 4u);
-    EXPECT_EQ(sent[2][1], 0x05);
-    EXPECT_EQ(sent[3][1], 0x10);
+    Protocol facade(settings);
+    std::array<uint16_t, 2> dest{};
+    const kt::LinkResult read = facade.ReadRegisters(settings, 60, 2, dest.data());
+    ASSERT_TRUE(read) << read.detail;
+    EXPECT_EQ(read.attempts, 2);
+    EXPECT_EQ(dest, (std::array<uint16_t, 2>{0x203C, 0x203D}));
 }
 
 } // namespace

@@ -7,10 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <fstream>
-#include <sstream>
-#include <sys/wait.h>
+#include <chrono>
 
 using namespace kt::test;
 
@@ -21,24 +18,13 @@ struct CliRun {
     std::string out, err;
 };
 
-std::string slurp(const std::filesystem::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
+// Run through the shared command runner, with a time bound.
 CliRun cli(const std::string& args) {
-    TempDir dir;
-    auto out = dir.path() / "out", err = dir.path() / "err";
-    std::string cmd = "'" + std::string(KT_BIN_DIR) + "/ktmon740-cli' regfile " + args + " >'" +
-                      out.string() + "' 2>'" + err.string() + "'";
-    int rc = std::system(cmd.c_str());
-    CliRun r;
-    r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-    r.out = slurp(out);
-    r.err = slurp(err);
-    return r;
+    std::vector<std::string> argv{std::string(KT_BIN_DIR) + "/ktmon740-cli", "regfile"};
+    for (std::string& w : shellWords(args)) argv.push_back(std::move(w));
+    const CommandResult run = runCommand(argv, std::chrono::seconds(60));
+    EXPECT_FALSE(run.timedOut) << args;
+    return {run.exitCode, run.out, run.err};
 }
 
 QJsonObject json(const CliRun& r) {

@@ -118,6 +118,7 @@ TEST_F(SimBehaviour, EventRecordsReadInTheProgramsOrderAndATripAddsOne) {
     const Cache now = poll();
     records = readEvents();
     ASSERT_EQ(records.size(), 6u);
+    ASSERT_EQ(records[0].size(), 7u);
     EXPECT_THAT(column(records, 2), ElementsAre(records[0][2], "12", "11", "10", "14", "13"));
     // The new record: a ground-fault trip, now by the unit's clock, with the fault current.
     EXPECT_EQ(records[0][0], text(now, "DB_DATE"));

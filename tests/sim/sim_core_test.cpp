@@ -6,6 +6,7 @@
 #include "sim/register_map.h"
 #include "sim/request.h"
 #include "sim/unit.h"
+#include "link/modbus_frames.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -50,6 +51,9 @@ TEST(SimOptions, DefaultsAndEndpoints) {
     EXPECT_EQ(o.paceBaud, 0u);
     EXPECT_FALSE(o.faults.silent);
     EXPECT_FALSE(o.faults.maxRead);
+    EXPECT_EQ(o.tcpIdleMs, DefaultTcpIdleMs);
+    EXPECT_EQ(parse({"--tcp", "h:0", "--idle-ms", "0"}).tcpIdleMs, 0u);
+    EXPECT_THAT(optionWarnings(parse({"--rtu", "--idle-ms", "500"})), ElementsAre(HasSubstr("--idle-ms")));
 
     Options v6 = parse({"--tcp=[::1]:1502", "--rtu"});
     EXPECT_EQ(v6.tcp->host, "::1");
@@ -231,13 +235,44 @@ TEST(SimRequest, RefusalsFollowModbusOrder) {
         {{0x05, 0x00, 0x03, 0x12, 0x34}, T::Rtu, 254, ExceptionIllegalDataValue},
         {{0x05, 0x00, 0x03, 0xFF, 0x00}, T::Tcp, 254, ExceptionIllegalFunction}, // commands use register 6
         {{0x06, 0x00, 0x06, 0x00, 0x03}, T::Rtu, 254, ExceptionIllegalFunction},
-        {{0x03, 0x00, 0x00, 0x00, 0x01}, T::Tcp, 1, ExceptionGatewayTargetFailed},
+        {{0x83, 0x00, 0x00, 0x00, 0x01}, T::Tcp, 254, ExceptionIllegalFunction},
         {{0x03, 0x00, 0x00, 0x00, 0x01}, T::Tcp, 0, 0},
         {{0x03, 0x00, 0x00, 0x00, 0x01}, T::Tcp, 255, 0},
     };
     for (const auto& c : cases)
         EXPECT_EQ(ModbusService::refusal(request(c.pdu, c.unit), c.transport), c.exception)
             << logLine(request(c.pdu)) << " unit " << int(c.unit);
+}
+
+TEST(SimRequest, OnlyRequestsForThisUnitAreTakenIn) {
+    using T = Transport;
+    EXPECT_TRUE(ModbusService::addressedToUnit(254, T::Rtu));
+    EXPECT_TRUE(ModbusService::addressedToUnit(0, T::Rtu)); // a broadcast, carried out unanswered
+    EXPECT_FALSE(ModbusService::addressedToUnit(255, T::Rtu));
+    EXPECT_FALSE(ModbusService::addressedToUnit(1, T::Rtu));
+    EXPECT_TRUE(ModbusService::addressedToUnit(254, T::Tcp));
+    EXPECT_TRUE(ModbusService::addressedToUnit(0, T::Tcp));
+    EXPECT_TRUE(ModbusService::addressedToUnit(255, T::Tcp));
+    EXPECT_FALSE(ModbusService::addressedToUnit(1, T::Tcp));
+    EXPECT_FALSE(ModbusService::addressedToUnit(253, T::Tcp));
+}
+
+TEST(SimRequest, ExceptionAnswersKeepTheFunctionCodeInEightBits) {
+    using T = Transport;
+    // MBAP header of the request (its transaction), the unit id, function | 0x80, the code.
+    const std::vector<uint8_t> tcp{0x12, 0x34, 0x00, 0x00, 0x00, 0x06, 0xFE, 0x83, 0x00, 0x00, 0x00, 0x01};
+    EXPECT_THAT(ModbusService::exceptionAnswer(tcp, T::Tcp, ExceptionIllegalFunction),
+                ElementsAre(0x12, 0x34, 0x00, 0x00, 0x00, 0x03, 0xFE, 0x83, 0x01));
+    const std::vector<uint8_t> tcpRead{0x00, 0x01, 0x00, 0x00, 0x00, 0x06, 0xFF, 0x03, 0x00, 0x00, 0x00, 0x00};
+    EXPECT_THAT(ModbusService::exceptionAnswer(tcpRead, T::Tcp, ExceptionIllegalDataValue),
+                ElementsAre(0x00, 0x01, 0x00, 0x00, 0x00, 0x03, 0xFF, 0x83, 0x03));
+    // Over RTU: address, function | 0x80, code and the CRC, low byte first.
+    const std::vector<uint8_t> rtu{0xFE, 0x10, 0x00, 0x00, 0x00, 0x7C, 0xF8, 0x00, 0x00};
+    const std::vector<uint8_t> answer = ModbusService::exceptionAnswer(rtu, T::Rtu, ExceptionIllegalDataValue);
+    ASSERT_EQ(answer.size(), 5u);
+    EXPECT_THAT(std::vector(answer.begin(), answer.begin() + 3), ElementsAre(0xFE, 0x90, 0x03));
+    EXPECT_EQ(kt::modbusCrc(answer), 0);
+    EXPECT_TRUE(ModbusService::exceptionAnswer(std::vector<uint8_t>{0xFE}, T::Rtu, 1).empty());
 }
 
 TEST(SimFaultPlan, CountsRequestsAndAnswers) {

@@ -42,3 +42,10 @@ TEST(TestSupport, TempDirIsRemovedWithItsFiles) {
     }
     EXPECT_FALSE(std::filesystem::exists(path));
 }
+
+TEST(Process, ShellWordsSplitAtBlanksOutsideQuotes) {
+    EXPECT_EQ(kt::test::shellWords("regfile '/tmp/a b/c.xml'  --json"),
+              (std::vector<std::string>{"regfile", "/tmp/a b/c.xml", "--json"}));
+    EXPECT_EQ(kt::test::shellWords("x '' y"), (std::vector<std::string>{"x", "", "y"}));
+    EXPECT_TRUE(kt::test::shellWords("   ").empty());
+}

@@ -116,6 +116,27 @@ int waitProcess(int pid, std::chrono::milliseconds timeout) {
     }
 }
 
+std::vector<std::string> shellWords(std::string_view line) {
+    std::vector<std::string> words;
+    std::string word;
+    bool inWord = false, quoted = false;
+    for (char c : line) {
+        if (c == '\'') {
+            quoted = !quoted;
+            inWord = true;
+        } else if (c == ' ' && !quoted) {
+            if (inWord) words.push_back(word);
+            word.clear();
+            inWord = false;
+        } else {
+            word += c;
+            inWord = true;
+        }
+    }
+    if (inWord) words.push_back(word);
+    return words;
+}
+
 CommandResult runCommand(const std::vector<std::string>& argv, std::chrono::milliseconds timeout,
                          const std::string& input) {
     TempDir dir;

@@ -48,6 +48,10 @@ struct CommandResult {
 CommandResult runCommand(const std::vector<std::string>& argv, std::chrono::milliseconds timeout = 60s,
                          const std::string& input = {});
 
+// The words of a command line as a shell splits them: at blanks, with '...' quoting a word that
+// holds blanks (no other quoting or escapes). For tests that write their arguments as one text.
+std::vector<std::string> shellWords(std::string_view line);
+
 // A child started with posix_spawn, stdout and stderr into the given files, standard input from
 // `inPath`.
 int spawnProcess(const std::vector<std::string>& argv, const std::string& outPath, const std::string& errPath,

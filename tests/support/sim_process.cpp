@@ -63,6 +63,14 @@ SimProcess::SimProcess(std::vector<std::string> args, std::chrono::milliseconds 
     }
 }
 
+std::unique_ptr<SimProcess> SimProcess::serving(LinkKind kind, std::vector<std::string> args) {
+    if (kind == LinkKind::Tcp)
+        args.insert(args.begin(), {"--tcp", "127.0.0.1:0"});
+    else
+        args.insert(args.begin(), "--rtu");
+    return std::make_unique<SimProcess>(std::move(args));
+}
+
 SimProcess::~SimProcess() {
     stop();
 }

@@ -1,9 +1,11 @@
 #pragma once
 
+#include "tests/support/link_kind.h"
 #include "tests/support/process.h"
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -17,6 +19,9 @@ namespace kt::test {
 class SimProcess {
 public:
     explicit SimProcess(std::vector<std::string> args, std::chrono::milliseconds startTimeout = 20s);
+    // The simulator with the Modbus endpoint of `kind` (TCP on a free loopback port, or RTU) and
+    // the further options `args`.
+    static std::unique_ptr<SimProcess> serving(LinkKind kind, std::vector<std::string> args = {});
     ~SimProcess();
     SimProcess(const SimProcess&) = delete;
     SimProcess& operator=(const SimProcess&) = delete;
@@ -27,6 +32,8 @@ public:
     const std::string& rtuDevice() const { return rtuDevice_; }     // empty without --rtu
     std::string serialLink() const { return "serial:" + rtuDevice_; }
     const std::string& legacyDevice() const { return legacyDevice_; } // empty without --legacy
+    // tcpLink() or serialLink().
+    std::string link(LinkKind kind) const { return kind == LinkKind::Tcp ? tcpLink() : serialLink(); }
 
     const std::string& logPath() const { return logPath_; }
     std::vector<std::string> logLines() const;
