@@ -2,6 +2,7 @@
 #include "cli/cli.h"
 #include "cli/json.h"
 #include "link/link_timings.h"
+#include "monitor/device_rules.h"
 #include "monitor/monitor_thread.h"
 
 #include <condition_variable>
@@ -180,7 +181,7 @@ int identifyCommand(std::span<const std::string> words) {
         std::cout << '\n';
     } else {
         std::cout << "model code\t" << id.modelCode << "\nfirmware\t" << id.firmwareRaw
-                  << (id.firmwareRaw & 0x8000 ? " (prototype)" : "") << "\nversion\t" << id.version
+                  << (isPrototype(id.firmwareRaw) ? " (prototype)" : "") << "\nversion\t" << id.version
                   << "\nmodel type\t" << id.modelType << "\ncommunication option\t" << id.commOption
                   << "\nregister file\t" << id.registerFile << "\nfile version\t" << id.firmwareVersion
                   << "\npoll count\t" << id.pollCount << "\nchunk size\t" << id.chunkSize << '\n';
