@@ -181,8 +181,12 @@ void TMainForm::startUp() {
     ProgramPreferences stored;
     // A store that cannot be written or read leaves the defaults in effect; the window works
     // with them and tries to store again at the next save.
+    // A damaged file with nothing left of the preferences is replaced by the defaults; that is
+    // still a repair the operator is told about.
+    const bool damagedAndEmpty = !preferencesExist(*store_) && store_->damaged();
     if (!preferencesExist(*store_)) (void)writeDefaultPreferences(*store_);
-    const PreferencesLoadReport loaded = loadPreferences(stored, *store_);
+    PreferencesLoadReport loaded = loadPreferences(stored, *store_);
+    if (damagedAndEmpty && loaded.readable) loaded.damaged = true;
 
     disconnect();
     PageControl1->setCurrentWidget(communication_);

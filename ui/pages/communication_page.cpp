@@ -95,7 +95,8 @@ CommunicationPage::CommunicationPage(PageContext& context, QWidget* parent)
     Notice_L->setFocusPolicy(Qt::StrongFocus);
     Notice_L->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     Notice_L->setMargin(6);
-    Notice_L->setMaximumWidth(560);
+    // Wide enough for a sentence per line: a wrapped label left to itself shrinks to a word.
+    Notice_L->setFixedWidth(520);
     Notice_L->hide();
 
     auto* layout = new QVBoxLayout(this);
@@ -108,6 +109,8 @@ void CommunicationPage::addNotice(const QString& text) {
     if (text.isEmpty()) return;
     const QString shown = Notice_L->text();
     Notice_L->setText(shown.isEmpty() ? text : shown + "\n" + text);
+    // An aligned item gets its size hint, which is one line: make room for all wrapped lines.
+    Notice_L->setMinimumHeight(Notice_L->heightForWidth(Notice_L->width()));
     Notice_L->show();
 }
 
