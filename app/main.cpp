@@ -5,6 +5,7 @@
 #include "ui/program_options.h"
 
 #include <QApplication>
+#include <QTabWidget>
 #include <QTimer>
 
 #include <exception>
@@ -28,6 +29,20 @@ public:
         return false;
     }
 };
+
+// Makes the shown page with the tab caption (without its key mark) or object name `page` current.
+bool showPage(QWidget& window, const QString& page) {
+    auto* pages = window.findChild<QTabWidget*>("PageControl1");
+    if (!pages) return false;
+    for (int i = 0; i < pages->count(); ++i) {
+        if (!pages->isTabVisible(i)) continue;
+        if (QString(pages->tabText(i)).remove('&') == page || pages->widget(i)->objectName() == page) {
+            pages->setCurrentIndex(i);
+            return true;
+        }
+    }
+    return false;
+}
 
 } // namespace
 
@@ -57,12 +72,24 @@ int main(int argc, char** argv) {
     int exitCode = 0;
     if (!options->screenshotFile.empty()) {
         const QString file = QString::fromStdString(options->screenshotFile);
-        QTimer::singleShot(options->screenshotAfterMs, &window, [&window, &exitCode, file] {
+        const QString page = QString::fromStdString(options->screenshotPage);
+        auto shoot = [&window, &exitCode, file] {
             if (!window.grab().save(file, "PNG")) {
                 std::cerr << "ktmon740: cannot write the screenshot " << file.toStdString() << "\n";
                 exitCode = 1;
             }
             window.close();
+        };
+        QTimer::singleShot(options->screenshotAfterMs, &window, [&window, &exitCode, page, shoot] {
+            if (page.isEmpty()) return shoot();
+            if (!showPage(window, page)) {
+                std::cerr << "ktmon740: no page \"" << page.toStdString() << "\" is shown\n";
+                exitCode = 1;
+                window.close();
+                return;
+            }
+            // The page lays itself out and paints before the picture is taken.
+            QTimer::singleShot(300, &window, shoot);
         });
     }
     int loop = app.exec();

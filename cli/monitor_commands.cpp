@@ -2,6 +2,7 @@
 #include "cli/cli.h"
 #include "cli/json.h"
 #include "link/link_timings.h"
+#include "monitor/device_rules.h"
 #include "monitor/monitor_thread.h"
 
 #include <condition_variable>
@@ -180,7 +181,8 @@ int identifyCommand(std::span<const std::string> words) {
         std::cout << '\n';
     } else {
         std::cout << "model code\t" << id.modelCode << "\nfirmware\t" << id.firmwareRaw
-                  << (id.firmwareRaw & 0x8000 ? " (prototype)" : "") << "\nversion\t" << printable(id.version)
+                  << (isPrototype(id.firmwareRaw) ? " (prototype)" : "") << "
+version	" << printable(id.version)
                   << "\nmodel type\t" << id.modelType << "\ncommunication option\t" << id.commOption
                   << "\nregister file\t" << printable(id.registerFile) << "\nfile version\t"
                   << id.firmwareVersion << "\npoll count\t" << id.pollCount << "\nchunk size\t"

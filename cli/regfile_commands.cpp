@@ -1,6 +1,7 @@
 // regfile: load a register description file as the program does and report it.
 #include "cli/cli.h"
 #include "cli/json.h"
+#include "monitor/device_rules.h"
 #include "monitor/register_tables.h"
 
 #include <cstdio>
@@ -122,7 +123,7 @@ int regfile(std::span<const std::string> words) {
     if (auto firmware = args.value("--firmware")) {
         // As at identification: the version names the file, older files stand in for missing ones.
         args.expectPositional(0);
-        long version = (parseInteger(*firmware, 0, 0xFFFF, "--firmware") & 0x7FFF) / 10 * 10;
+        long version = registerFileVersion(parseInteger(*firmware, 0, 0xFFFF, "--firmware"));
         long model = args.integer("--model-type", 0, 0, 65535);
         CliMessageSink sink;
         RegisterLoadOptions options;

@@ -70,6 +70,7 @@ struct LegacyEventRecord {
     uint8_t currentPercent = 0;
     uint8_t voltagePercent = 0;
     int16_t resistanceChange = 0; // ohms, most significant byte first in the block
+    bool operator==(const LegacyEventRecord&) const = default;
 };
 
 // Ten records, record 0 (the newest) first; nothing unless the block is exactly 50 bytes.

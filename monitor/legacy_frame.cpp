@@ -116,15 +116,6 @@ constexpr BitField SummaryBits[] = {
     {VC::main_portH5, LegacyBitRow::PortH, 5},   {VC::main_S7, LegacyBitRow::Setpoint, 7},
 };
 
-struct TripCause {
-    uint8_t code;
-    std::string_view text;
-};
-constexpr TripCause TripCauses[] = {
-    {1, "GF Trip"},       {2, "RF Trip"},       {4, "Calibration Error"}, {8, "ADC Error"},
-    {16, "Voltage Trip"}, {32, "EEPROM Error"}, {64, "System Error"},     {128, "Remote Trip"},
-};
-
 int variantCode(const LegacyIdentity& id) {
     return 1 + id.model + 3 * (id.siblingModel ? 1 : 0);
 }
@@ -186,33 +177,18 @@ LegacyBitTexts legacyBitTexts(LegacyBitRow row, uint8_t bits, int32_t model) {
     return texts;
 }
 
-LegacyEventRecords parseLegacyEventBlock(const LegacyEventBlock& block) {
-    LegacyEventRecords records{};
-    for (size_t i = 0; i < LegacyEventRecordCount; ++i) {
-        const uint8_t* b = block.data() + i * LegacyEventRecordSize;
-        records[i] = {b[0], b[1], b[2], legacyWord(b[3], b[4])};
-    }
-    return records;
-}
-
 LegacyEventBlock buildLegacyEventBlock(std::span<const LegacyEventRecord> records) {
     LegacyEventBlock block{};
-    for (size_t i = 0; i < records.size() && i < LegacyEventRecordCount; ++i) {
+    for (size_t i = 0; i < records.size() && i < static_cast<size_t>(LegacyEventRecordCount); ++i) {
         uint8_t* b = block.data() + i * LegacyEventRecordSize;
         const auto change = static_cast<uint16_t>(records[i].resistanceChange);
         b[0] = records[i].tripCause;
-        b[1] = records[i].ngrCurrent;
-        b[2] = records[i].ngrVoltage;
+        b[1] = records[i].currentPercent;
+        b[2] = records[i].voltagePercent;
         b[3] = static_cast<uint8_t>(change >> 8);
         b[4] = static_cast<uint8_t>(change & 0xFF);
     }
     return block;
-}
-
-std::string_view LegacyTripCauseText(uint8_t code) {
-    for (const TripCause& c : TripCauses)
-        if (c.code == code) return c.text;
-    return "0";
 }
 
 bool legacyEventPageShown(int32_t model, int version) {

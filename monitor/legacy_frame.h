@@ -5,6 +5,7 @@
 // identification byte and the rule that only a stable version is shown, the bit texts, the event
 // block, and the status view the Summary and "Detailed Status and Config" pages show for a frame.
 
+#include "monitor/event_texts.h"
 #include "monitor/status_captions.h"
 #include "ui/ct_voltage.h"
 
@@ -19,9 +20,7 @@
 namespace kt {
 
 inline constexpr size_t LegacyFrameSize = 24;
-inline constexpr size_t LegacyEventBlockSize = 50;
-inline constexpr size_t LegacyEventRecordCount = 10;
-inline constexpr size_t LegacyEventRecordSize = 5;
+inline constexpr size_t LegacyEventRecordSize = 5; // LegacyEventRecordCount of them in the block
 using LegacyFrame = std::array<uint8_t, LegacyFrameSize>;
 using LegacyEventBlock = std::array<uint8_t, LegacyEventBlockSize>;
 
@@ -107,20 +106,12 @@ std::string_view legacyBitText(LegacyBitRow row, int bit, bool set, int32_t mode
 LegacyBitTexts legacyBitTexts(LegacyBitRow row, uint8_t bits, int32_t model);
 
 // ---- Event block: ten records of five bytes, the newest first ----
+// Its records and texts are those of the event records view (monitor/event_texts.h).
 
-struct LegacyEventRecord {
-    uint8_t tripCause = 0;        // one bit set, or 0
-    uint8_t ngrCurrent = 0;       // % of full scale
-    uint8_t ngrVoltage = 0;       // % of the setting
-    int16_t resistanceChange = 0; // ohms
-    bool operator==(const LegacyEventRecord&) const = default;
-};
 using LegacyEventRecords = std::array<LegacyEventRecord, LegacyEventRecordCount>;
-LegacyEventRecords parseLegacyEventBlock(const LegacyEventBlock& block);
-// Records after the tenth are left out; missing ones are zero.
+// The block a unit sends for these records (the simulator's side). Records after the tenth are
+// left out; missing ones are zero.
 LegacyEventBlock buildLegacyEventBlock(std::span<const LegacyEventRecord> records);
-// "GF Trip", "RF Trip", ... for a single-bit code; "0" for 0 and for several bits.
-std::string_view LegacyTripCauseText(uint8_t code);
 
 // ---- Texts of the legacy pages ----
 

@@ -615,7 +615,7 @@ void MonitorEngine::identify() {
     id.firmwareRaw = cache_[FirmwareRegister];
     id.modelType = cache_[ModelTypeRegister];
     id.commOption = cache_[CommOptionRegister];
-    id.version = std::to_string((id.firmwareRaw & 0x7FFF) / 10 * 10);
+    id.version = std::to_string(registerFileVersion(id.firmwareRaw));
     id.chunkSize = chunkSize_;
     {
         std::lock_guard guard(stateMutex_);

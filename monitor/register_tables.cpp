@@ -290,7 +290,7 @@ bool loadRegisterTables(std::string_view version, std::string_view modelType,
         fellBack = true;
         path = registerFilePath(folder, suffix, v);
     }
-    t.firmwareVersion = v & 0x7FFF;
+    t.firmwareVersion = firmwareNumber(v);
     if (fellBack) show(fallbackMessage(static_cast<int>(*requested), v));
 
     std::string why;

@@ -481,6 +481,7 @@ std::string decodeDeviceStatus(int64_t s, int32_t model, bool extendedStatusBits
 void UnitStatusState::connectionStarted() {
     refreshCount = 0;
     packetCount = 0;
+    layoutPending = false;
     lastRecordHead = -1;
     lastRecordCount = -1;
 }
@@ -488,6 +489,7 @@ void UnitStatusState::connectionStarted() {
 void UnitStatusState::disconnected() {
     refreshCount = 0;
     packetCount = 0;
+    layoutPending = false;
 }
 
 namespace {
@@ -717,13 +719,23 @@ void UpdateUnitStatus(const PassSnapshot& pass, UnitStatusState& state, CtVoltag
         state.packetCount = 1;
         state.unitConfigured = configured;
     }
+    bool layOut = state.packetCount == 1 || state.layoutPending;
+    // An open editor keeps its grid until it closes; the first layout of a connection has no rows
+    // anyone could be editing, so it never waits.
+    view.layoutDeferred = layOut && inputs.editorOpen && state.refreshCount > 1;
+    if (view.layoutDeferred) layOut = false;
+    state.layoutPending = view.layoutDeferred;
 
     view.laidOut = false;
     view.pages = {};
     view.activePage.reset();
     view.newEventsNotice = false;
     view.writeDatalogLine = false;
-    if (!pass.tables) return; // a pass always carries its tables; nothing to decode without them
+    if (!pass.tables) {
+        // A pass always carries its tables; nothing to decode or lay out without them.
+        state.layoutPending = state.layoutPending || layOut;
+        return;
+    }
 
     passValueTexts(pass, view.registerValues);
     LabelPass labels{pass, state, sel, view};
@@ -731,7 +743,7 @@ void UpdateUnitStatus(const PassSnapshot& pass, UnitStatusState& state, CtVoltag
     labels.takeModelAndCt();
 
     // 4. Layout and grid construction.
-    if (state.packetCount == 1) {
+    if (layOut) {
         layOutPages(view, state.unitConfigured, inputs.communicationPageActive);
         StatusGrids grids = buildStatusGrids(pass, state.unitConfigured);
         view.statusGrid = std::move(grids.status);

@@ -128,6 +128,9 @@ std::string decodeDeviceStatus(int64_t bits, int32_t model, bool extendedStatusB
 struct UnitStatusState {
     int refreshCount = 0; // refreshes since the connection was made
     int packetCount = 0;  // 1 lays the pages out again
+    // A layout that fell due while an editor was open: it runs on the first refresh after the
+    // editor has closed.
+    bool layoutPending = false;
     // Whether the unit shows its full view (register199Flag). Kept across connections.
     bool unitConfigured = true;
     int64_t lastRecordHead = -1;
@@ -150,6 +153,9 @@ struct UnitStatusInputs {
     // The page shown when the pages are laid out: from the Communication page the window goes to
     // the Summary, from elsewhere to the Configuration page.
     bool communicationPageActive = false;
+    // An editor is open over the grids (a cell being edited, a dialog opened from a page): a
+    // layout that falls due waits for it, so no grid is rebuilt under the operator's hands.
+    bool editorOpen = false;
 };
 
 // Everything one refresh shows. The window keeps one and hands it to every refresh: texts that a
@@ -168,6 +174,7 @@ struct UnitStatusView {
     // Page layout (on the first refresh, and when the unit enters or leaves the essential
     // settings); `pages` holds only this refresh's changes.
     bool laidOut = false;
+    bool layoutDeferred = false; // due, but an editor is open: the grids keep their rows
     PageVisibility pages{};
     std::optional<StatusPage> activePage;
     bool richEdit1Visible = false;

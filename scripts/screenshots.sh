@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Takes the pictures of the main window in docs/screenshots/: offline, and online against the
-# relay simulator. Runs on a virtual display (Xvfb) with settings of its own, so neither the
-# desktop nor the user's stored preferences show up in the pictures.
+# relay simulator (Summary, Detailed Status) and its older legacy unit. Runs on a virtual display
+# (Xvfb) with settings of its own, so neither the desktop nor the user's stored preferences show
+# up in the pictures.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/setup.sh"
@@ -11,22 +12,40 @@ bin=$root/build/bin
 shots=$root/docs/screenshots
 mkdir -p "$shots"
 work=$(mktemp -d)
-out=$work/sim.out
-"$bin/kt740sim" --tcp 127.0.0.1:0 --firmware 300 --comm-option 6 --serial 123456 \
-    --resources "$bin/resources" >"$out" &
-sim=$!
-trap 'kill $sim 2>/dev/null; wait $sim 2>/dev/null; rm -rf "$work"' EXIT
+pids=()
+trap 'for p in "${pids[@]}"; do kill "$p" 2>/dev/null; wait "$p" 2>/dev/null; done; rm -rf "$work"' EXIT
 
-for _ in $(seq 100); do
-    grep -q '^listening tcp ' "$out" && break
-    sleep 0.05
-done
-endpoint=$(sed -n 's/^listening tcp //p' "$out" | head -n1)
+# Starts a simulator with the given options in the background (its output in $work/sim-KIND.out).
+simulator() {
+    local kind=$1
+    shift
+    "$bin/kt740sim" "$@" --resources "$bin/resources" >"$work/sim-$kind.out" &
+    pids+=($!)
+}
+# What follows "listening KIND " once that simulator is up.
+listening() {
+    for _ in $(seq 100); do
+        grep -q "^listening $1 " "$work/sim-$1.out" && break
+        sleep 0.05
+    done
+    sed -n "s/^listening $1 //p" "$work/sim-$1.out" | head -n1
+}
+simulator tcp --tcp 127.0.0.1:0 --firmware 300 --comm-option 6 --serial 123456
+simulator legacy --legacy --legacy-version 10
+endpoint=$(listening tcp)
 [ -n "$endpoint" ] || { echo "screenshots: the simulator did not start" >&2; exit 1; }
+legacy=$(listening legacy)
+[ -n "$legacy" ] || { echo "screenshots: the legacy simulator did not start" >&2; exit 1; }
 
 shoot() {
     XDG_CONFIG_HOME=$work/config xvfb-run -a -s "-screen 0 1280x800x24" "$bin/ktmon740" "$@"
 }
 shoot --screenshot "$shots/main-offline.png" --after 1500
-shoot --connect "tcp://$endpoint" --screenshot "$shots/main-online.png" --after 5000
-echo "screenshots: $shots/main-offline.png $shots/main-online.png"
+shoot --connect "tcp://$endpoint" --screenshot "$shots/main-online.png" --after 5000 --page Summary
+shoot --connect "tcp://$endpoint" --screenshot "$shots/detailed-status.png" --after 5000 \
+    --page "Detailed Status"
+# An older unit: the Modbus identification fails first (its frames keep the line busy, which
+# takes the engine's full retries), then the listener takes the port.
+shoot --connect "serial:$legacy" --screenshot "$shots/legacy-details.png" --after 45000 \
+    --page "Detailed Status and Config"
+echo "screenshots: $(ls "$shots"/*.png | tr '\n' ' ')"

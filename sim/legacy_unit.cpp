@@ -81,7 +81,7 @@ uint64_t LegacyUnit::framesBuilt() const {
 LegacyEventBlock LegacyUnit::eventBlock() const {
     std::lock_guard lock(mutex_);
     std::array<LegacyEventRecord, LegacyEventRecordCount> records{};
-    const size_t count = std::min(ring_.count(), LegacyEventRecordCount);
+    const size_t count = std::min<size_t>(ring_.count(), LegacyEventRecordCount);
     for (size_t i = 0; i < count; ++i) {
         // The i-th newest, as the ring numbers them.
         const size_t index = (ring_.newest() + ring_.count() - i) % ring_.count();

@@ -10,6 +10,7 @@
 #include "ui/pages/configuration_page.h"
 #include "ui/pages/detailed_status_page.h"
 #include "ui/pages/event_records_page.h"
+#include "ui/pages/grid_view.h"
 #include "ui/pages/iec61850_page.h"
 #include "ui/pages/summary_page.h"
 #include "ui/pages/unit_page.h"
@@ -17,6 +18,7 @@
 #include "ui/settings_dialog.h"
 #include "ui/status_bars.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
@@ -96,36 +98,37 @@ void TMainForm::buildMenus() {
         return m;
     };
     File1 = menu("File1", "&File");
-    Exit1 = item(File1, "Exit1", "Exit", nullptr);
+    Exit1 = item(File1, "Exit1", "E&xit", nullptr);
     connect(Exit1, &QAction::triggered, this, &QWidget::close);
 
     Edit1 = menu("Edit1", "&Edit");
-    ProgramSettings1 = item(Edit1, "ProgramSettings1", "Program Settings", &TMainForm::ProgramSettings1Click);
+    ProgramSettings1 =
+        item(Edit1, "ProgramSettings1", "&Program Settings", &TMainForm::ProgramSettings1Click);
 
     SystemParameters1 = menu("SystemParameters1", "&System");
-    ZSCTRating1 = item(SystemParameters1, "ZSCTRating1", "Earth-Fault CT", &TMainForm::ZSCTRating1Click);
+    ZSCTRating1 = item(SystemParameters1, "ZSCTRating1", "&Earth-Fault CT", &TMainForm::ZSCTRating1Click);
     VoltageSetting1 =
-        item(SystemParameters1, "VoltageSetting1", "Voltage Setting", &TMainForm::VoltageSetting1Click);
-    mnuSetDate = item(SystemParameters1, "mnuSetDate", "Set Date/Time", &TMainForm::mnuSetDateClick);
+        item(SystemParameters1, "VoltageSetting1", "&Voltage Setting", &TMainForm::VoltageSetting1Click);
+    mnuSetDate = item(SystemParameters1, "mnuSetDate", "Set &Date/Time", &TMainForm::mnuSetDateClick);
     ResettoDefaults1 =
-        item(SystemParameters1, "ResettoDefaults1", "Reset to Defaults", &TMainForm::ResettoDefaults1Click);
+        item(SystemParameters1, "ResettoDefaults1", "&Reset to Defaults", &TMainForm::ResettoDefaults1Click);
     mnuRemoteCal =
-        item(SystemParameters1, "mnuRemoteCal", "Remote Calibration", &TMainForm::mnuRemoteCalClick);
+        item(SystemParameters1, "mnuRemoteCal", "Remote &Calibration", &TMainForm::mnuRemoteCalClick);
     DumpDiagnosticsFiletoSDCard1 =
-        item(SystemParameters1, "DumpDiagnosticsFiletoSDCard1", "Dump Diagnostics File to SDCard",
+        item(SystemParameters1, "DumpDiagnosticsFiletoSDCard1", "Dump Dia&gnostics File to SDCard",
              &TMainForm::DumpDiagnosticsFiletoSDCard1Click);
 
     DataLogging1 = menu("DataLogging1", "&Data Logging");
-    Datalog_Settings = item(DataLogging1, "Datalog_Settings", "Settings", nullptr);
+    Datalog_Settings = item(DataLogging1, "Datalog_Settings", "&Settings", nullptr);
     // The data log and its settings dialog join with the data-log work.
     Datalog_Settings->setEnabled(false);
 
     Help1 = menu("Help1", "&Help");
-    SetpointAssistant1 = item(Help1, "SetpointAssistant1", "Setpoint Assistant", nullptr);
+    SetpointAssistant1 = item(Help1, "SetpointAssistant1", "&Setpoint Assistant", nullptr);
     connect(SetpointAssistant1, &QAction::triggered, this, [this] { help_.SetpointAssistant1Click(this); });
-    Help2 = item(Help1, "Help2", "Contents", nullptr);
+    Help2 = item(Help1, "Help2", "&Contents", nullptr);
     connect(Help2, &QAction::triggered, this, [this] { help_.Help2Click(this); });
-    About1 = item(Help1, "About1", "About", &TMainForm::About1Click);
+    About1 = item(Help1, "About1", "&About", &TMainForm::About1Click);
 }
 
 void TMainForm::buildPages() {
@@ -178,8 +181,12 @@ void TMainForm::startUp() {
     ProgramPreferences stored;
     // A store that cannot be written or read leaves the defaults in effect; the window works
     // with them and tries to store again at the next save.
+    // A damaged file with nothing left of the preferences is replaced by the defaults; that is
+    // still a repair the operator is told about.
+    const bool damagedAndEmpty = !preferencesExist(*store_) && store_->damaged();
     if (!preferencesExist(*store_)) (void)writeDefaultPreferences(*store_);
-    (void)loadPreferences(stored, *store_);
+    PreferencesLoadReport loaded = loadPreferences(stored, *store_);
+    if (damagedAndEmpty && loaded.readable) loaded.damaged = true;
 
     disconnect();
     PageControl1->setCurrentWidget(communication_);
@@ -197,6 +204,9 @@ void TMainForm::startUp() {
     }
 
     applyPreferences(stored);
+    // What had to be repaired is told in the window: a dialog here would come before the window
+    // exists and keep it from ever showing.
+    communication_->addNotice(QString::fromStdString(preferencesLoadNotice(loaded)));
 
     // A connection starts once the window is shown: a link that cannot be used is then told in
     // the window, which stays offline, instead of a message box before the window exists.
@@ -213,7 +223,7 @@ void TMainForm::showEvent(QShowEvent* event) {
     if (reconnectAtShow_) {
         reconnectAtShow_ = false;
         QTimer::singleShot(0, this, [this] {
-            if (!linkActive()) connectOrDisconnect();
+            if (!linkActive()) connectAtStart();
         });
     }
 }
@@ -307,12 +317,27 @@ void TMainForm::connectOrDisconnect() {
     savePreferences();
 }
 
+void TMainForm::connectAtStart() {
+    connectingAtStart_ = true;
+    connectOrDisconnect();
+    connectingAtStart_ = false;
+}
+
+void TMainForm::reportLinkProblem(const QString& text, const QString& title, const QString& detail) {
+    if (!connectingAtStart_) {
+        kt::showMessage(text, title, MessageOk, this);
+        return;
+    }
+    QString notice = "Not connected at start: " + text;
+    if (!detail.isEmpty()) notice += " (" + detail + ")";
+    communication_->addNotice(notice);
+}
+
 bool TMainForm::prepareTcpLink() {
     const QString text = communication_->addressText();
     auto endpoint = parseIpv4Endpoint(text.toStdString());
     if (!endpoint) {
-        kt::showMessage(QString::fromStdString(notAnIpAddressText(text.toStdString())), "error", MessageOk,
-                        this);
+        reportLinkProblem(QString::fromStdString(notAnIpAddressText(text.toStdString())), "error", {});
         return false;
     }
     settings_.ipAddress = endpoint->address;
@@ -323,8 +348,9 @@ bool TMainForm::prepareTcpLink() {
 
 bool TMainForm::prepareSerialLink() {
     const QString port = communication_->selectedPortName();
-    if (!connection_->testPort(port)) {
-        kt::showMessage("Cannot Open ComPort.", "error", MessageOk, this);
+    QString why;
+    if (!connection_->testPort(port, &why)) {
+        reportLinkProblem("Cannot Open ComPort.", "error", port.isEmpty() ? why : port + ": " + why);
         disconnect();
         refreshPortList();
         return false;
@@ -345,11 +371,12 @@ void TMainForm::goOnline() {
     setStatusPanelsEnabled(false);
     QString why;
     if (!connection_->start(settings_, &why)) {
-        kt::showMessage(QString("The connection could not be started: %1").arg(why), "error", MessageOk,
-                        this);
+        reportLinkProblem(QString("The connection could not be started: %1").arg(why), "error", {});
         disconnect();
         return;
     }
+    // The operator has acted on what the notice said.
+    if (!connectingAtStart_) communication_->clearNotices();
     for (UnitPage* page : pages()) page->connected();
     setMenuShown(DataLogging1, true);
     setMenuShown(Edit1, true);
@@ -496,6 +523,16 @@ void TMainForm::PageControl1Change() {
     // Leaving or entering a page changes nothing of the link; the pages refresh on every pass.
 }
 
+bool TMainForm::editorOpen() const {
+    for (UnitPage* page : pages())
+        if (page->editorOpen()) return true;
+    for (const StatusGridView* grid : findChildren<StatusGridView*>())
+        if (grid->editing()) return true;
+    // A dialog over the window may edit what a grid row shows (the CT rating) or still wait for
+    // an answer about it.
+    return QApplication::activeModalWidget() != nullptr;
+}
+
 void TMainForm::UpdateUnitStatus(PassSnapshotPtr pass) {
     if (!pass) return;
     lastPass_ = pass;
@@ -503,6 +540,7 @@ void TMainForm::UpdateUnitStatus(PassSnapshotPtr pass) {
     UnitStatusInputs inputs;
     inputs.datalogEnabled = working_.datalog_enable;
     inputs.communicationPageActive = PageControl1->currentWidget() == communication_;
+    inputs.editorOpen = editorOpen();
     kt::UpdateUnitStatus(*pass, unitState_, selection_, unitView_, inputs);
     const UnitStatusView& v = unitView_;
 

@@ -99,6 +99,9 @@ public:
     void ApplyModelCaptions();
     // Empties the IEC 61850 editor tabs.
     void clearEditorTabs();
+    // An editor is open over the pages (a page says so, a grid cell is being edited, or a dialog
+    // is up): a re-layout of the pages waits until it has closed.
+    bool editorOpen() const;
 
     // ---- state ----
     bool linkActive() const { return connection_->active(); }
@@ -161,6 +164,11 @@ private:
     bool prepareSerialLink();
     bool prepareTcpLink();
     void goOnline();
+    // The connection the window makes by itself once shown (stored "running", --connect): a link
+    // that cannot be used is told on the Communication page, not in a dialog.
+    void connectAtStart();
+    // A link that cannot be used: a message, or the notice while connecting at start.
+    void reportLinkProblem(const QString& text, const QString& title, const QString& detail);
 
     void setPageShown(QWidget* page, bool shown);
     void setPageShown(StatusPage page, bool shown);
@@ -221,6 +229,7 @@ private:
     std::optional<ConnectionSettings> connectAtShow_;
     bool reconnectAtShow_ = false;
     bool shownOnce_ = false;
+    bool connectingAtStart_ = false;
 
     bool portSelectionChanged_ = false;
     UnitStatusState unitState_;

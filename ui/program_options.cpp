@@ -57,6 +57,14 @@ std::optional<ProgramOptions> parseProgramOptions(std::span<const std::string> a
                 return std::nullopt;
             }
             options.screenshotFile = *file;
+        } else if (arg == "--page") {
+            const std::string* page = value("--page");
+            if (!page) return std::nullopt;
+            if (page->empty()) {
+                error = "--page needs the caption of a page";
+                return std::nullopt;
+            }
+            options.screenshotPage = *page;
         } else if (arg == "--after") {
             const std::string* ms = value("--after");
             if (!ms) return std::nullopt;
@@ -83,11 +91,15 @@ std::optional<ProgramOptions> parseProgramOptions(std::span<const std::string> a
         error = "--after only goes with --screenshot";
         return std::nullopt;
     }
+    if (!options.screenshotPage.empty() && options.screenshotFile.empty()) {
+        error = "--page only goes with --screenshot";
+        return std::nullopt;
+    }
     return options;
 }
 
 const char* programUsageText() {
-    return "Usage: ktmon740 [--connect LINK] [--screenshot FILE [--after MS]]\n"
+    return "Usage: ktmon740 [--connect LINK] [--screenshot FILE [--after MS] [--page PAGE]]\n"
            "Monitors and configures a KT-740 series relay.\n"
            "\n"
            "  --connect LINK     select LINK and connect once the window is up\n"
@@ -95,6 +107,8 @@ const char* programUsageText() {
            "                           serial:DEVICE (Modbus RTU, e.g. serial:/dev/ttyUSB0, serial:COM3)\n"
            "  --screenshot FILE  save a picture of the main window to FILE (PNG), then close\n"
            "  --after MS         wait MS milliseconds after start-up before the picture (default 2000)\n"
+           "  --page PAGE        show the page with the caption PAGE in the picture (e.g. \"Detailed "
+           "Status\")\n"
            "  --help             show this text\n";
 }
 

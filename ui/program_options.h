@@ -16,6 +16,8 @@ struct ProgramOptions {
     // --screenshot FILE [--after MS]: save a picture of the window, then close it.
     std::string screenshotFile;
     int screenshotAfterMs = 2000;
+    // --page PAGE: the page (its tab caption or object name) shown in the picture.
+    std::string screenshotPage;
 };
 
 // Parses the arguments after the program name. Qt's own single-dash options (-platform xcb,

@@ -86,7 +86,7 @@ TEST(LegacyDecoders, EventBlock) {
     const uint8_t first[] = {0x10, 0x32, 0x14, 0xFF, 0xF6};
     std::copy(std::begin(first), std::end(first), block.begin());
     block[5] = 0x03;
-    const LegacyEventRecords records = parseLegacyEventBlock(block);
+    const LegacyEventRecords records = decodeLegacyEventBlock(block).value();
     EXPECT_EQ(records[0], (LegacyEventRecord{0x10, 50, 20, -10}));
     EXPECT_EQ(LegacyTripCauseText(records[0].tripCause), "Voltage Trip");
     EXPECT_EQ(LegacyTripCauseText(records[1].tripCause), "0"); // several bits

@@ -271,6 +271,54 @@ TEST_F(UnitStatus, GridsFollowTheDisplayedGroupsAndTheEssentialSettings) {
     EXPECT_FALSE(view.laidOut);
 }
 
+// A re-layout that falls due while an editor is open waits until it has closed: the grids keep
+// their rows (and go on refreshing their values) meanwhile.
+TEST_F(UnitStatus, ALayoutDueWhileAnEditorIsOpenWaitsForIt) {
+    load(unitRows(), 300);
+    set(16, "35");
+    // The first layout of a connection never waits: there is nothing to edit yet.
+    refresh({.editorOpen = true});
+    EXPECT_TRUE(view.laidOut);
+    EXPECT_FALSE(view.layoutDeferred);
+    const size_t fullRows = view.configGrid.size();
+
+    pass.cache[199] = 0; // the essential settings are no longer verified
+    set(16, "36");
+    for (int tick = 0; tick < 3; ++tick) {
+        refresh({.editorOpen = true});
+        EXPECT_FALSE(view.laidOut) << tick;
+        EXPECT_TRUE(view.layoutDeferred) << tick;
+        EXPECT_FALSE(state.unitConfigured);
+        EXPECT_EQ(view.configGrid.size(), fullRows);
+        EXPECT_EQ(view.configGrid[1].value, "36"); // values still follow the unit
+    }
+    refresh();
+    EXPECT_TRUE(view.laidOut);
+    EXPECT_FALSE(view.layoutDeferred);
+    EXPECT_TRUE(view.richEdit1Visible);
+    EXPECT_LT(view.configGrid.size(), fullRows);
+    refresh();
+    EXPECT_FALSE(view.laidOut);
+
+    // Back and forth while the editor stays open: one layout, once it closes, for the state the
+    // unit is in then.
+    pass.cache[199] = 1;
+    refresh({.editorOpen = true});
+    pass.cache[199] = 0;
+    refresh({.editorOpen = true});
+    EXPECT_TRUE(view.layoutDeferred);
+    refresh();
+    EXPECT_TRUE(view.laidOut);
+    EXPECT_TRUE(view.richEdit1Visible);
+
+    // A new connection forgets a layout its predecessor left pending.
+    pass.cache[199] = 1;
+    refresh({.editorOpen = true});
+    EXPECT_TRUE(state.layoutPending);
+    state.connectionStarted();
+    EXPECT_FALSE(state.layoutPending);
+}
+
 TEST_F(UnitStatus, SecondVoltageListAndTheMemoryPosition) {
     set(23, "2");
     set(13, "10"); // the detent at MEM

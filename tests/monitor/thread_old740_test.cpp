@@ -159,7 +159,7 @@ TEST(LegacyListener, EventBlockOnRequestAndClear) {
     ASSERT_TRUE(rig.notifier->waitFor([&] { return rig.notifier->blocks.size() == 1; }));
     {
         std::lock_guard g(rig.notifier->mutex);
-        const LegacyEventRecords records = parseLegacyEventBlock(rig.notifier->blocks[0]);
+        const LegacyEventRecords records = decodeLegacyEventBlock(rig.notifier->blocks[0]).value();
         // The simulator's preset records 2, 1, 0, newest first, then nothing.
         EXPECT_EQ(records[0], (LegacyEventRecord{16, 12, 22, -48}));
         EXPECT_EQ(records[1], (LegacyEventRecord{2, 11, 21, -49}));

@@ -99,7 +99,7 @@ TEST(SimLegacyUnit, FramesCarryTheUnitAndMove) {
     EXPECT_EQ(unit.nextFrame(now + 1s)[LegacyByte::TripStatus], 0x01);
     EXPECT_GE(unit.nextFrame(now + 1s)[LegacyByte::NgrCurrent], 70);
     EXPECT_EQ(unit.nextFrame(now + LegacyUnit::FaultDuration + 1s)[LegacyByte::TripStatus], 0);
-    EXPECT_EQ(parseLegacyEventBlock(unit.eventBlock())[0].tripCause, 1);
+    EXPECT_EQ(decodeLegacyEventBlock(unit.eventBlock()).value()[0].tripCause, 1);
 }
 
 TEST(SimLegacyUnit, EventBlockHoldsTheTenNewestAndClears) {
@@ -107,7 +107,7 @@ TEST(SimLegacyUnit, EventBlockHoldsTheTenNewestAndClears) {
     events.eventCount = 12;
     events.newestEvent = 11;
     LegacyUnit unit({}, {}, events);
-    const LegacyEventRecords records = parseLegacyEventBlock(unit.eventBlock());
+    const LegacyEventRecords records = decodeLegacyEventBlock(unit.eventBlock()).value();
     // Preset record k: current 10 + k, voltage 20 + k, change k - 50; causes 1, 2, 16, 128 in turn.
     EXPECT_EQ(records[0], (LegacyEventRecord{128, 21, 31, -39}));
     EXPECT_EQ(records[9], (LegacyEventRecord{16, 12, 22, -48}));

@@ -61,7 +61,7 @@ protected:
 
     TMainForm& start(std::optional<ConnectionSettings> connectLink = std::nullopt) {
         store = std::make_unique<QSettingsPreferencesStore>(iniPath());
-        MainFormOptions options;
+        MainFormOptions options = baseOptions;
         options.store = store.get();
         options.programFolder = programFolder;
         options.connectLink = std::move(connectLink);
@@ -102,6 +102,8 @@ protected:
     }
 
     TempDir dir;
+    // Engine and listener options for the windows the test starts (timings, mostly).
+    MainFormOptions baseOptions;
     std::string iniName = "KTMON740.ini";
     QString programFolder = KT_BIN_DIR;
     std::unique_ptr<QSettingsPreferencesStore> store;

@@ -7,6 +7,7 @@
 
 #include <QGroupBox>
 #include <QRadioButton>
+#include <QSet>
 #include <QTextEdit>
 
 #include <pty.h>
@@ -220,10 +221,22 @@ TEST_F(MainFormTest, MenusCarryTheirNamesAndCaptions) {
         EXPECT_EQ(child<QMenu>(name)->title().remove('&'), caption) << name;
         EXPECT_EQ(child<QMenu>(name)->title().count('&'), 1) << name;
     }
+    // So do their items, each with a key of its own within its menu.
     for (const auto& [name, caption] : items) {
         auto* action = child<QAction>(name);
         ASSERT_NE(action, nullptr);
-        EXPECT_EQ(action->text(), caption) << name;
+        EXPECT_EQ(action->text().remove('&'), caption) << name;
+        EXPECT_EQ(action->text().count('&'), 1) << name;
+    }
+    for (const auto& [name, caption] : menus) {
+        QSet<QChar> keys;
+        for (QAction* a : child<QMenu>(name)->actions()) {
+            const QString t = a->text();
+            const qsizetype amp = t.indexOf('&');
+            if (a->isSeparator() || amp < 0 || amp + 1 >= t.size()) continue;
+            EXPECT_FALSE(keys.contains(t[amp + 1].toLower())) << name << ": " << t.toStdString();
+            keys.insert(t[amp + 1].toLower());
+        }
     }
     const std::pair<const char*, const char*> pages[] = {
         {"TabCommunication", "Communication"},
@@ -294,7 +307,8 @@ TEST_F(MainFormTest, TheStatusRefreshReadsTheUnitFromItsLabelledRegisters) {
         {"33019", "3", "8", "5", "1", "Prototype Version: 2.51", "KT-740HV", true,
          "Vn Trip Level: 1000 x 2 V"},
         {"300", "3", "0", "0", "0", "Firmware Version: 3.00", "KT-740HV", false, "Vn Trip Level: 100 x 1 V"},
-        {"300", "2", "5", "10", "0", "Firmware Version: 3.00", "KT-740AU", false, "Vn Trip Level: 2000 x 5 V"},
+        {"300", "2", "5", "10", "0", "Firmware Version: 3.00", "KT-740AU", false,
+         "Vn Trip Level: 2000 x 5 V"},
         {"300", "1", "9", "1", "1", "Firmware Version: 3.00", "KT-740", false, "Vn Trip Level: 60 x 1 V"},
         // What the codec gives for a value it could not read changes nothing and breaks nothing.
         {"--", "--", "--", "--", "--", "", "KT-740", false, "Voltage Trip Level"},

@@ -68,6 +68,11 @@ TEST(ProgramOptions, ReadsTheLinkAndTheScreenshot) {
     EXPECT_EQ(tcp->connect->tcpPort, 5020);
     EXPECT_EQ(tcp->screenshotFile, "a.png");
     EXPECT_EQ(tcp->screenshotAfterMs, 300);
+    EXPECT_TRUE(tcp->screenshotPage.empty());
+
+    auto page = parse({"--screenshot", "a.png", "--page", "Detailed Status"}, error);
+    ASSERT_TRUE(page) << error;
+    EXPECT_EQ(page->screenshotPage, "Detailed Status");
 
     auto serial = parse({"-platform", "offscreen", "--connect", "serial:/dev/ttyUSB0"}, error);
     ASSERT_TRUE(serial) << error;
@@ -93,6 +98,8 @@ TEST(ProgramOptions, RefusesWhatItCannotUseWithOneSentence) {
         {{"--screenshot", ""}, "needs a file name"},
         {{"--screenshot", "a.png", "--after", "soon"}, "expected milliseconds"},
         {{"--after", "100"}, "only goes with --screenshot"},
+        {{"--page", "Summary"}, "only goes with --screenshot"},
+        {{"--screenshot", "a.png", "--page", ""}, "needs the caption of a page"},
         {{"--verbose"}, "unknown option --verbose"},
         {{"stray"}, "unexpected argument stray"},
     };

@@ -80,9 +80,47 @@ CommunicationPage::CommunicationPage(PageContext& context, QWidget* parent)
     connect(ip_E, &QLineEdit::returnPressed, this, [this] {
         if (onEnable && Comm_Button->isEnabled()) onEnable();
     });
+    // The keyboard goes through the controls in the order they are read.
+    setTabOrder(network_CB, comport_CB);
+    setTabOrder(comport_CB, ip_E);
+    setTabOrder(ip_E, Comm_Button);
+
+    Notice_L = new QLabel(this);
+    Notice_L->setObjectName("Notice_L");
+    Notice_L->setWordWrap(true);
+    Notice_L->setTextFormat(Qt::PlainText);
+    Notice_L->setAccessibleName("Notice");
+    // Read by keyboard and screen reader like the values: it can be reached with Tab and copied.
+    Notice_L->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    Notice_L->setFocusPolicy(Qt::StrongFocus);
+    Notice_L->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    Notice_L->setMargin(6);
+    // Wide enough for a sentence per line: a wrapped label left to itself shrinks to a word.
+    Notice_L->setFixedWidth(520);
+    Notice_L->hide();
+
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(Communications_GB, 0, Qt::AlignLeft | Qt::AlignTop);
+    layout->addWidget(Notice_L, 0, Qt::AlignLeft | Qt::AlignTop);
     layout->addStretch(1);
+}
+
+void CommunicationPage::addNotice(const QString& text) {
+    if (text.isEmpty()) return;
+    const QString shown = Notice_L->text();
+    Notice_L->setText(shown.isEmpty() ? text : shown + "\n" + text);
+    // An aligned item gets its size hint, which is one line: make room for all wrapped lines.
+    Notice_L->setMinimumHeight(Notice_L->heightForWidth(Notice_L->width()));
+    Notice_L->show();
+}
+
+void CommunicationPage::clearNotices() {
+    Notice_L->clear();
+    Notice_L->hide();
+}
+
+QString CommunicationPage::noticeText() const {
+    return Notice_L->text();
 }
 
 bool CommunicationPage::refreshPortList() {

@@ -43,6 +43,12 @@ public:
     void setOnline(bool online);
     void setButtonEnabled(bool on);
 
+    // What the window has to tell without a dialog (preferences repaired at start-up, a stored
+    // link that could not be used): a line under the connection controls, until cleared.
+    void addNotice(const QString& text);
+    void clearNotices();
+    QString noticeText() const;
+
     void connected() override { setOnline(true); }
     void disconnected() override { setOnline(false); }
 
@@ -60,6 +66,7 @@ public:
     QLabel* ip_L = nullptr;
     QLineEdit* ip_E = nullptr;
     QPushButton* Comm_Button = nullptr;
+    QLabel* Notice_L = nullptr;
 
 private:
     PageContext& context_;

@@ -15,6 +15,8 @@ public:
     void showRegisterColumns();
     // Columns 0..3 of SetpointsGrid; its bit columns (4, 5) are hidden.
     void showSetpointColumns();
+    // A cell editor is open.
+    bool editing() const { return state() == QAbstractItemView::EditingState; }
 
 protected:
     void resizeEvent(QResizeEvent* event) override;

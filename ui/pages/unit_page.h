@@ -49,6 +49,9 @@ public:
     virtual void disconnected() {}
     // Everything the page shows of a unit, back to its empty state.
     virtual void clear() {}
+    // An editor of the page is open (a cell being edited, a dialog opened from the page): the
+    // window lays the pages out again only once it has closed.
+    virtual bool editorOpen() const { return false; }
 };
 
 } // namespace kt
