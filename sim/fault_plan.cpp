@@ -5,7 +5,7 @@ namespace kt::sim {
 Verdict FaultPlan::judge(const Request& request) {
     const uint64_t n = ++requests_;
     Verdict v;
-    if (options_.silent) {
+    if (silent()) {
         v.silent = true;
         return v;
     }
