@@ -12,6 +12,9 @@ Verdict FaultPlan::judge(const Request& request) {
     v.delay = std::chrono::milliseconds(options_.delayMs);
     if (options_.exceptionEvery && n % options_.exceptionEvery == 0)
         v.exception = ExceptionServerDeviceFailure;
+    else if (options_.refuseWrite && request.function == FcWriteMultipleRegisters &&
+             *options_.refuseWrite >= request.start && *options_.refuseWrite - request.start < request.count)
+        v.exception = ExceptionIllegalDataValue;
     else if (options_.maxRead && request.function == FcReadHoldingRegisters &&
              request.count > *options_.maxRead)
         v.exception = ExceptionIllegalDataValue;
