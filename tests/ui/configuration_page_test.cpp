@@ -108,6 +108,19 @@ protected:
     bool waitLogged(const std::string& line) {
         return waitFor([&] { return logged(line); }, 10s);
     }
+    // Makes the running unit fall silent (or answer again) and waits until it has.
+    void setSilent(bool silent) {
+        const std::string said = silent ? "kt740sim: silent:" : "kt740sim: answering again";
+        auto times = [&] {
+            const std::string err = sim->stderrText();
+            int n = 0;
+            for (size_t at = err.find(said); at != std::string::npos; at = err.find(said, at + 1)) ++n;
+            return n;
+        };
+        const int before = times();
+        ::kill(sim->pid(), SIGUSR2);
+        ASSERT_TRUE(waitFor([&] { return times() > before; }, 10s));
+    }
     QWidget* visibleEditor() {
         for (QWidget* e : std::initializer_list<QWidget*>{page()->cmbEdit, page()->spinEdit,
                                                           page()->txtIPMask, page()->MaskMac, page()->utc_CB})
@@ -393,7 +406,7 @@ TEST_F(ConfigPageTest, AWriteToASilentUnitSaysWriteFailedAndTheGridKeepsTheUnits
     startSim();
     connect();
     ASSERT_EQ(cell(21), "20");
-    ::kill(sim->pid(), SIGUSR2); // the unit falls silent
+    setSilent(true);
     enterNumber(21, "33");
     ASSERT_TRUE(waitFor([&] { return !messages.empty(); }, 30s));
     EXPECT_THAT(messages[0].text.toStdString(), ::testing::StartsWith("Write Failed\n"));
@@ -402,24 +415,47 @@ TEST_F(ConfigPageTest, AWriteToASilentUnitSaysWriteFailedAndTheGridKeepsTheUnits
     EXPECT_FALSE(page()->writePending(21));
     EXPECT_TRUE(logged("fc=16 start=21 count=1 values=33")); // asked, never answered
 
-    ::kill(sim->pid(), SIGUSR2); // answering again
+    setSilent(false);
     const int start = window->refreshCount();
     ASSERT_TRUE(waitFor([&] { return window->refreshCount() > start + 1; }, 30s));
     EXPECT_EQ(cell(21), "20");
     EXPECT_THAT(writeLogText(), HasSubstr("\t21\tRF Trip Level (% change)\t20\t33\tFailed: no answer"));
 }
 
-TEST_F(ConfigPageTest, ResetToDefaultsOnASilentUnitDoesNotSayDone) {
+TEST_F(ConfigPageTest, UnitCommandsOnASilentUnitSayWhyAndNeverDone) {
     startSim();
     connect();
-    ::kill(sim->pid(), SIGUSR2);
+    answer = MessageResult::Yes; // Set Date/Time asks first
+    struct Command {
+        const char* name;
+        void (kt::TMainForm::*click)();
+        const char* sent; // the request the unit received and never answered
+    } commands[] = {
+        {"Reset to Defaults", &kt::TMainForm::ResettoDefaults1Click, "fc=16 start=6 count=1 values=5"},
+        {"Set Date/Time", &kt::TMainForm::mnuSetDateClick, "fc=16 start=152 count=2 "},
+        {"Remote Calibration", &kt::TMainForm::mnuRemoteCalClick, "fc=16 start=6 count=1 values=16"},
+        {"Dump Diagnostics File to SDCard", &kt::TMainForm::DumpDiagnosticsFiletoSDCard1Click,
+         "fc=16 start=6 count=1 values=18"},
+    };
+    for (const Command& c : commands) {
+        SCOPED_TRACE(c.name);
+        messages.clear();
+        setSilent(true);
+        (window.get()->*c.click)();
+        const auto isFailure = [](const auto& m) { return m.title == "Command Failed"; };
+        ASSERT_TRUE(waitFor([&] { return std::any_of(messages.begin(), messages.end(), isFailure); }, 30s));
+        const auto failed = std::find_if(messages.begin(), messages.end(), isFailure);
+        EXPECT_THAT(failed->text.toStdString(), ::testing::StartsWith(std::string(c.name) + " failed:\n"));
+        EXPECT_THAT(failed->text.toStdString(), HasSubstr("no answer"));
+        EXPECT_FALSE(saw("Done", "Finished Command"));
+        EXPECT_GE(loggedCount(c.sent), 1);
+        setSilent(false); // answering again before the window gives up on the unit
+        waitForPasses(1);
+    }
+    // Answered, Reset to Defaults says so.
+    messages.clear();
     window->ResettoDefaults1Click();
-    ASSERT_TRUE(waitFor([&] { return !messages.empty(); }, 30s));
-    ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0].title, "Command Failed");
-    EXPECT_THAT(messages[0].text.toStdString(), ::testing::StartsWith("Reset to Defaults failed:\n"));
-    EXPECT_FALSE(saw("Done", "Finished Command"));
-    EXPECT_TRUE(logged("fc=16 start=6 count=1 values=5"));
+    EXPECT_TRUE(waitFor([&] { return saw("Done", "Finished Command"); }, 10s));
 }
 
 TEST_F(ConfigPageTest, TheCtRatingRowWritesTheEffectiveCtPrimary) {
