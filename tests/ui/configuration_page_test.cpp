@@ -10,6 +10,7 @@
 
 #include <QComboBox>
 #include <QLineEdit>
+#include <QScrollBar>
 #include <QTextEdit>
 
 #include <gmock/gmock.h>
@@ -337,6 +338,43 @@ TEST_F(ConfigPageTest, ReadOnlyRowsOpenNothing) {
     EXPECT_EQ(visibleEditor(), nullptr);
     waitForPasses();
     EXPECT_EQ(loggedCount("fc=16"), 0);
+}
+
+TEST_F(ConfigPageTest, ScrollingMovesTheEditorWithItsCellAndClosesItOutOfSight) {
+    startSim();
+    connect();
+    kt::ConfigurationPage* p = page();
+    window->resize(900, 420); // fewer rows than the grid holds
+    QScrollBar* bar = grid()->verticalScrollBar();
+    ASSERT_TRUE(waitFor([&] { return bar->maximum() > 2; }));
+    bar->setValue(0);
+
+    click(21);
+    ASSERT_TRUE(p->spinEdit->isVisible());
+    p->spinEdit->editField()->selectAll();
+    QTest::keyClicks(p->spinEdit->editField(), "33");
+    const QModelIndex valueCell = grid()->model()->index(rowOf(21), 2);
+    auto onCell = [&] {
+        const QRect r = grid()->visualRect(valueCell);
+        return p->spinEdit->geometry().topLeft() == grid()->viewport()->mapTo(p, r.topLeft());
+    };
+    EXPECT_TRUE(onCell());
+
+    // One row down: the editor follows its cell and keeps what was typed.
+    if (grid()->rowAt(0) < rowOf(21)) {
+        bar->setValue(bar->value() + 1);
+        EXPECT_TRUE(p->spinEdit->isVisible());
+        EXPECT_TRUE(onCell());
+        EXPECT_EQ(p->spinEdit->editField()->text(), "33");
+    }
+    // Out of sight: the editor goes and nothing is written.
+    bar->setValue(bar->maximum());
+    ASSERT_GT(grid()->rowAt(0), rowOf(21));
+    EXPECT_EQ(visibleEditor(), nullptr);
+    EXPECT_FALSE(p->editorOpen());
+    waitForPasses();
+    EXPECT_EQ(loggedCount("fc=16"), 0);
+    EXPECT_EQ(cell(21), "20");
 }
 
 TEST_F(ConfigPageTest, TheHelpPaneShowsTheSettingsGuidance) {

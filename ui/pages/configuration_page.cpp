@@ -318,8 +318,18 @@ void ConfigurationPage::placeEditors() {
         e->setGeometry(onPage);
         e->raise();
     }
-    spinEdit->SetWidth(onPage.width());
-    spinEdit->SetHeight(onPage.height());
+    // Sizing the spin edit shows its value again: what the operator has typed so far stays.
+    if (spinEdit->width() != onPage.width() || spinEdit->height() != onPage.height()) {
+        QLineEdit* field = spinEdit->editField();
+        const QString typed = field->text();
+        const int cursor = field->cursorPosition();
+        spinEdit->SetWidth(onPage.width());
+        spinEdit->SetHeight(onPage.height());
+        if (!spinEdit->isHidden()) {
+            field->setText(typed);
+            field->setCursorPosition(cursor);
+        }
+    }
 }
 
 void ConfigurationPage::refocus(QWidget* editor) {
