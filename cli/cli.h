@@ -71,5 +71,6 @@ std::span<const Command> regfileCommands();
 std::span<const Command> monitorCommands();
 std::span<const Command> sclCommands();
 std::span<const Command> legacyCommands();
+std::span<const Command> settingCommands();
 
 } // namespace kt::cli

@@ -10,8 +10,9 @@ using namespace kt::cli;
 
 namespace {
 
-std::array<std::span<const Command>, 5> tables() {
-    return {linkCommands(), regfileCommands(), monitorCommands(), legacyCommands(), sclCommands()};
+std::array<std::span<const Command>, 6> tables() {
+    return {linkCommands(), regfileCommands(), monitorCommands(), settingCommands(), legacyCommands(),
+            sclCommands()};
 }
 
 void usage(std::ostream& os) {

@@ -243,6 +243,7 @@ GROUPS = [
         R(34, "DB_CT_NOMINAL", "CT Primary Rating (A)", 1, access=10, essential=True),
         R(35, "DB_CT_DETECTION", {PLAIN: "CT Detection", HV: "CT Detection", AU: "CT Trip Latch"}, 1,
           tt={PLAIN: "ENABLE", HV: "ENABLE", AU: "LATCH"}, access=1),
+        R(39, "DB_CT_TRIP_TIME", "CT Trip Time (ms)", 1, access=11, min=15, max=2000, since=320),
     ]),
     dict(main="Resistor Monitoring", nameindex="resistor settings", title="{NGR} Monitoring", registers=[
         R(20, "DB_NGR_NOMINAL", "Nominal {NGR} Resistance (ohms)", 1, access=11, min=0, max=0,

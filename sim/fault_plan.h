@@ -37,8 +37,19 @@ public:
 
     const FaultOptions& options() const { return options_; }
 
+    // A unit that falls silent while it runs (SIGUSR2): requests are still received and logged,
+    // none is answered, until it is told to answer again. Returns whether it is silent now.
+    // Only the signal loop toggles it; the endpoints read it.
+    bool toggleSilence() {
+        const bool now = !muted_.load();
+        muted_.store(now);
+        return now;
+    }
+    bool silent() const { return options_.silent || muted_; }
+
 private:
     const FaultOptions options_;
+    std::atomic<bool> muted_{false};
     std::atomic<uint64_t> requests_{0};
     std::atomic<uint64_t> answers_{0};
 };

@@ -31,13 +31,15 @@ int fail(const std::string& message) {
 int run(const kt::sim::Options& options) {
     using namespace kt::sim;
 
-    // SIGINT, SIGTERM and SIGUSR1 (a trip) are taken by sigwait below: blocked here, before any
-    // thread exists, so that every thread inherits the mask and none is interrupted by them.
+    // SIGINT, SIGTERM, SIGUSR1 (a trip) and SIGUSR2 (fall silent / answer again) are taken by sigwait below:
+    // blocked here, before any thread exists, so that every thread inherits the mask and none is interrupted
+    // by them.
     sigset_t signals;
     sigemptyset(&signals);
     sigaddset(&signals, SIGINT);
     sigaddset(&signals, SIGTERM);
     sigaddset(&signals, SIGUSR1);
+    sigaddset(&signals, SIGUSR2);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     std::signal(SIGPIPE, SIG_IGN); // a master that hung up is seen as a failed send
     if (options.exitWithParent) {
@@ -114,7 +116,13 @@ int run(const kt::sim::Options& options) {
     unit.start();
 
     int signal = 0;
-    while (sigwait(&signals, &signal) == 0 && signal == SIGUSR1) {
+    while (sigwait(&signals, &signal) == 0 && (signal == SIGUSR1 || signal == SIGUSR2)) {
+        if (signal == SIGUSR2) {
+            std::fprintf(stderr, faults.toggleSilence()
+                                     ? "kt740sim: silent: requests are logged, none is answered\n"
+                                     : "kt740sim: answering again\n");
+            continue;
+        }
         unit.trip();
         if (legacyUnit) {
             legacyUnit->trip(std::chrono::steady_clock::now());

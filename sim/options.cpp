@@ -116,10 +116,10 @@ std::array<uint8_t, 3> parseSwitches(std::string_view text) {
 }
 
 constexpr std::string_view ValuedOptions[] = {
-    "--tcp",      "--model-code", "--firmware",  "--model-type", "--comm-option",     "--serial",
-    "--set",      "--log",        "--pace",      "--max-read",   "--exception-every", "--bad-crc-every",
-    "--delay-ms", "--drop-after", "--resources", "--events",     "--newest",          "--trip-every",
-    "--sd-card",  "--idle-ms",
+    "--tcp",          "--model-code", "--firmware",   "--model-type", "--comm-option",     "--serial",
+    "--set",          "--log",        "--pace",       "--max-read",   "--exception-every", "--bad-crc-every",
+    "--refuse-write", "--delay-ms",   "--drop-after", "--resources",  "--events",          "--newest",
+    "--trip-every",   "--sd-card",    "--idle-ms",
 };
 // The legacy unit's options that take a value.
 constexpr std::string_view LegacyValuedOptions[] = {"--legacy-version", "--switches",    "--frame-ms",
@@ -227,6 +227,8 @@ Options parseOptions(std::span<const std::string> args) {
             o.faults.maxRead = static_cast<uint16_t>(count(0, 125));
         else if (name == "--exception-every")
             o.faults.exceptionEvery = count(1, 1000000);
+        else if (name == "--refuse-write")
+            o.faults.refuseWrite = u16(name);
         else if (name == "--bad-crc-every")
             o.faults.badCrcEvery = count(1, 1000000);
         else if (name == "--delay-ms")
@@ -365,6 +367,7 @@ Faults:
   --silent               never answer
   --max-read N           reads of more than N registers get exception 3
   --exception-every K    every K-th request gets exception 4
+  --refuse-write R       writes that include register R get exception 3
   --bad-crc-every K      every K-th RTU answer carries a corrupted CRC
   --delay-ms D           answer D ms late
   --drop-after K         close each TCP connection after its K-th request

@@ -37,7 +37,8 @@ struct FaultOptions {
     uint32_t exceptionEvery = 0;
     uint32_t badCrcEvery = 0; // RTU answers only
     uint32_t delayMs = 0;
-    uint32_t dropAfter = 0; // TCP connections only
+    uint32_t dropAfter = 0;              // TCP connections only
+    std::optional<uint16_t> refuseWrite; // writes that cover this register get exception 3
 };
 
 // How the unit lives: its register file, its event records, its trips and its SD card.

@@ -32,6 +32,7 @@ constexpr Number FactoryNumbers[] = {
     {"DB_GFSETTING_MEMORY", 10},
     {"DB_CT_NOMINAL", 5},
     {"DB_CT_DETECTION", 1},
+    {"DB_CT_TRIP_TIME", 100},
     {"DB_RF_LEVEL", 20},
     {"DB_RF_TIME", 10},
     {"DB_SHORT_LEVEL", 50},

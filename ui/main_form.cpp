@@ -145,6 +145,12 @@ void TMainForm::buildPages() {
     legacyDetails_ = new LegacyDetailsPage;
     detailed_ = new DetailedStatusPage;
     configuration_ = new ConfigurationPage(*context_);
+    // The setting write log goes beside the data log, whose folder starts as the program's own.
+    configuration_->setWriteLogFolder(programFolder_);
+    connect(configuration_, &ConfigurationPage::ctDialogClosed, this, [this](bool accepted) {
+        if (accepted) portSelectionChanged_ = true;
+        savePreferences();
+    });
     legacyEvents_ = new LegacyEventsPage(*context_);
     events_ = new EventRecordsPage(*context_);
     iec61850_ = new Iec61850Page(*context_);
@@ -630,19 +636,20 @@ Monitor_Thread* TMainForm::commandMonitor() {
     return nullptr;
 }
 
-std::function<void(UnitCommandResult)> TMainForm::commandDone(const QString& what, bool sayDone) {
+std::function<void(UnitCommandResult)> TMainForm::commandDone(const QString& what, bool sayDone,
+                                                              TransferWhat writes) {
     const uint64_t generation = connection_->generation();
     QPointer<TMainForm> self(this);
     const ConnectionSettings settings = settings_;
-    return [self, generation, what, sayDone, settings](UnitCommandResult r) {
+    return [self, generation, what, sayDone, settings, writes](UnitCommandResult r) {
         // A result of a connection that has ended says nothing to the next one.
         if (!self || !self->connection_->isCurrent(generation)) return;
         if (r.acknowledged) {
             if (sayDone) kt::showMessage("Done", "Finished Command", MessageOk, self);
             return;
         }
-        const TransferWhat transfer = r.registersWritten ? TransferWhat{TransferWhat::Command, r.command, 1}
-                                                         : TransferWhat{TransferWhat::Write, 0, 0};
+        const TransferWhat transfer =
+            r.registersWritten ? TransferWhat{TransferWhat::Command, r.command, 1} : writes;
         QString detail = QString::fromStdString(
             describeLinkResult(r.link, settings.slaveAddress, linkName(settings), transfer));
         if (r.link.sent && r.registersWritten && r.link.status != LinkStatus::Exception)
@@ -651,24 +658,16 @@ std::function<void(UnitCommandResult)> TMainForm::commandDone(const QString& wha
     };
 }
 
-bool TMainForm::writeToUnit(int32_t value, int reg) {
-    Monitor_Thread* m = connection_->requestTarget();
-    if (!m) return false; // offline or a legacy unit: the selection stays local
-    const uint64_t generation = connection_->generation();
-    QPointer<TMainForm> self(this);
-    m->writeValue(value, reg, [self, generation](WriteResult r) {
-        if (!self || !self->connection_->isCurrent(generation) || r.link.ok()) return;
-        kt::showMessage("Write Failed", "Write Failed", MessageOk, self);
-    });
-    return true;
-}
-
 void TMainForm::ZSCTRating1Click() {
     ObjectNameSelectionPanels panels(this);
     CtDialogContext context;
     context.legacyUnit = legacyUnit();
     context.targetRegister = CtRatingRegister;
-    context.writeValue = [this](int32_t value, int reg) { return writeToUnit(value, reg); };
+    // A current unit gets the effective primary through the Configuration page, which marks the
+    // row, logs the write and reports a failure.
+    context.writeValue = [this](int32_t value, int reg) {
+        return configuration_->writeCtPrimary(value, reg);
+    };
     context.panels = &panels;
     context.windowColour = windowColour_;
     if (openCtDialog(this, selection_, context)) portSelectionChanged_ = true;
@@ -689,7 +688,8 @@ void TMainForm::mnuSetDateClick() {
                         MessageYesNo, this) != MessageResult::Yes)
         return;
     // The link may have gone while the question was open.
-    if (Monitor_Thread* m = commandMonitor()) m->setClock(commandDone("Set Date/Time", false));
+    if (Monitor_Thread* m = commandMonitor())
+        m->setClock(commandDone("Set Date/Time", false, {TransferWhat::Write, 150, 4}));
 }
 
 void TMainForm::ResettoDefaults1Click() {

@@ -181,9 +181,9 @@ private:
 
     // The handler of a unit command's result: "Done" (when asked) only on an acknowledgement,
     // the reason otherwise.
-    std::function<void(UnitCommandResult)> commandDone(const QString& what, bool sayDone);
+    std::function<void(UnitCommandResult)> commandDone(const QString& what, bool sayDone,
+                                                       TransferWhat writes = {TransferWhat::Write, 0, 0});
     Monitor_Thread* commandMonitor();
-    bool writeToUnit(int32_t value, int reg);
 
     // ---- controls (object names as the operator's manual and the tests know them) ----
     QTabWidget* PageControl1 = nullptr;
