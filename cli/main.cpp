@@ -9,8 +9,8 @@ using namespace kt::cli;
 
 namespace {
 
-std::array<std::span<const Command>, 4> tables() {
-    return {linkCommands(), regfileCommands(), monitorCommands(), sclCommands()};
+std::array<std::span<const Command>, 5> tables() {
+    return {linkCommands(), regfileCommands(), monitorCommands(), logCommands(), sclCommands()};
 }
 
 void usage(std::ostream& os) {

@@ -136,6 +136,12 @@ int eventRowHeight(const EventGridRow& row, int defaultHeight) {
     return defaultHeight + 16 * (row.causeLines - 1);
 }
 
+void applyEventRecord(EventGrid& grid, const EventRecord& record, int32_t model_type) {
+    if (record.number < 0) return;
+    grid.rows.resize(size_t(record.number) + 1);
+    grid.rows[size_t(record.number)] = eventGridRow(record, model_type);
+}
+
 void UpdateEventList(EventGrid& grid, const EventReadResult& result, int32_t model_type) {
     switch (result.kind) {
     case EventReadResult::Kind::Records:
@@ -156,41 +162,8 @@ void UpdateEventList(EventGrid& grid, const EventReadResult& result, int32_t mod
     }
 }
 
-std::optional<std::array<LegacyEventRecord, LegacyEventRecordCount>>
-decodeLegacyEventBlock(std::span<const uint8_t> block) {
-    if (block.size() != LegacyEventBlockSize) return std::nullopt;
-    std::array<LegacyEventRecord, LegacyEventRecordCount> records{};
-    for (size_t i = 0; i < records.size(); ++i) {
-        const uint8_t* b = block.data() + 5 * i;
-        records[i].tripCause = b[0];
-        records[i].currentPercent = b[1];
-        records[i].voltagePercent = b[2];
-        records[i].resistanceChange = static_cast<int16_t>(uint16_t(b[3] << 8 | b[4]));
-    }
-    return records;
-}
-
-std::string LegacyTripCauseText(int code) {
-    switch (code) {
-    case 1:
-        return "GF Trip";
-    case 2:
-        return "RF Trip";
-    case 4:
-        return "Calibration Error";
-    case 8:
-        return "ADC Error";
-    case 16:
-        return "Voltage Trip";
-    case 32:
-        return "EEPROM Error";
-    case 64:
-        return "System Error";
-    case 128:
-        return "Remote Trip";
-    default:
-        return "0";
-    }
+const std::array<std::string_view, LegacyEventGridColumns>& legacyEventGridHeadings() {
+    return LegacyHeadings;
 }
 
 void blankLegacyEventGrid(LegacyEventGrid& grid) {
@@ -200,16 +173,18 @@ void blankLegacyEventGrid(LegacyEventGrid& grid) {
 }
 
 bool UpdateLegacyEventList(LegacyEventGrid& grid, std::span<const uint8_t> block) {
-    auto records = decodeLegacyEventBlock(block);
-    if (!records) return false;
+    if (block.size() != LegacyEventBlockSize) return false;
+    LegacyEventBlock whole{};
+    std::copy(block.begin(), block.end(), whole.begin());
+    const LegacyEventRecords records = parseLegacyEventBlock(whole);
     for (size_t c = 0; c < LegacyHeadings.size(); ++c) grid.cells[0][c] = LegacyHeadings[c];
-    for (size_t i = 0; i < records->size(); ++i) {
-        const LegacyEventRecord& r = (*records)[i];
+    for (size_t i = 0; i < records.size(); ++i) {
+        const LegacyEventRecord& r = records[i];
         auto& row = grid.cells[i + 1];
         row[0] = std::to_string(i);
         row[1] = LegacyTripCauseText(r.tripCause);
-        row[2] = std::to_string(r.currentPercent);
-        row[3] = std::to_string(r.voltagePercent);
+        row[2] = std::to_string(r.ngrCurrent);
+        row[3] = std::to_string(r.ngrVoltage);
         row[4] = std::to_string(r.resistanceChange);
     }
     return true;
