@@ -253,7 +253,9 @@ TEST_F(EventPageTest, DisableOrClosingDuringTheReadEndCleanly) {
     window->close();
     EXPECT_FALSE(window->linkActive());
     EXPECT_FALSE(page()->reading());
+    EXPECT_FALSE(page()->listComplete());
     EXPECT_FALSE(saveEnabled());
+    EXPECT_THAT(status().toStdString(), HasSubstr("the connection ended"));
     window.reset(); // joins what still runs
     EXPECT_TRUE(messages.empty());
 }
