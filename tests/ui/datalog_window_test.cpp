@@ -151,4 +151,53 @@ TEST_F(DatalogWindowTest, CancelledSettingsStillRenameTheLog) {
     EXPECT_FALSE(child<QAction>("Datalog_Settings")->isChecked());
 }
 
+// An older unit: the name is the model alone, a line every `save_rate` (2 after OK) accepted
+// frames in the legacy layout, and `datalog_P` tells that logging is on.
+TEST_F(DatalogWindowTest, LegacyUnitLogsEverySecondFrame) {
+    SimProcess sim({"--legacy"});
+    start();
+    window->show();
+    window->selectSerialPort(QString::fromStdString(sim.legacyDevice()));
+    child<QPushButton>("Comm_Button")->click();
+    ASSERT_TRUE(window->linkActive());
+    window->startLegacyMonitor(); // no need to wait for the Modbus identification to fail
+    ASSERT_TRUE(waitFor([&] { return text("netstatus_P") == "ONLINE" && window->legacyUnit(); }));
+
+    const std::string folder = dir.file("legacy-logs");
+    std::filesystem::create_directory(folder);
+    enableLogging(folder);
+    EXPECT_EQ(stored("FileName").toString(), "KT-740");
+    EXPECT_EQ(text("datalog_P"), "PC Datalog ON");
+    const int frames = window->legacyStatusState().packetCount;
+    const std::string file = folder + "/" + today("KT-740");
+    ASSERT_TRUE(waitFor([&] { return dataLines(kt::test::readFile(file)) >= 3; }));
+    const int framesSince = window->legacyStatusState().packetCount - frames;
+    const size_t lines = dataLines(kt::test::readFile(file));
+    EXPECT_LE(int(lines), framesSince / 2 + 1) << framesSince << " frames";
+    EXPECT_GE(int(lines), framesSince / 2 - 1) << framesSince << " frames";
+
+    const std::string textOfFile = kt::test::readFile(file);
+    EXPECT_TRUE(textOfFile.starts_with("\xEF\xBB\xBF"
+                                       "Data File for KT-740, Firmware Version: 10\r\n"))
+        << textOfFile.substr(0, 200);
+    EXPECT_THAT(textOfFile, HasSubstr("\r\nTime\tGF Time (s)\tGF Setting (%)\t"));
+    const kt::DatalogReadResult read = kt::readDatalogFile(file, kt::systemLocalClock());
+    ASSERT_TRUE(read.ok()) << read.error;
+    EXPECT_EQ(read.skippedLines, 0u);
+    EXPECT_EQ(read.headerBlocks, 1);
+    EXPECT_TRUE(messages.empty());
+
+    // Logging off: no more lines, and the panel says so.
+    kt::test::whenShown("TDatalog_SettingsF", [](QWidget* dialog) {
+        dialog->findChild<QCheckBox*>("Datalog_Enable")->setChecked(false);
+        dialog->findChild<QAbstractButton*>("OK_B")->click();
+    });
+    child<QAction>("Datalog_Settings")->trigger();
+    EXPECT_EQ(text("datalog_P"), "PC Datalog OFF");
+    const std::string frozen = kt::test::readFile(file);
+    const int now = window->legacyStatusState().packetCount;
+    ASSERT_TRUE(waitFor([&] { return window->legacyStatusState().packetCount >= now + 4; }));
+    EXPECT_EQ(kt::test::readFile(file), frozen);
+}
+
 } // namespace
