@@ -69,6 +69,7 @@ bool verbose();
 std::span<const Command> linkCommands();
 std::span<const Command> regfileCommands();
 std::span<const Command> monitorCommands();
+std::span<const Command> logCommands();
 std::span<const Command> sclCommands();
 std::span<const Command> legacyCommands();
 std::span<const Command> settingCommands();

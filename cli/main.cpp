@@ -10,9 +10,9 @@ using namespace kt::cli;
 
 namespace {
 
-std::array<std::span<const Command>, 6> tables() {
-    return {linkCommands(), regfileCommands(), monitorCommands(), settingCommands(), legacyCommands(),
-            sclCommands()};
+std::array<std::span<const Command>, 7> tables() {
+    return {linkCommands(),    regfileCommands(), monitorCommands(), settingCommands(),
+            legacyCommands(), logCommands(),     sclCommands()};
 }
 
 void usage(std::ostream& os) {

@@ -3,6 +3,8 @@
 #include "cli/json.h"
 #include "link/link_timings.h"
 #include "monitor/device_rules.h"
+#include "monitor/event_file.h"
+#include "monitor/event_texts.h"
 #include "monitor/monitor_thread.h"
 
 #include <condition_variable>
@@ -292,21 +294,50 @@ int eventsCommand(std::span<const std::string> words) {
     const bool describesEvents = session.engine().lastPass() && session.engine().lastPass()->tables &&
                                  session.engine().lastPass()->tables->eventRegisterCount > 0;
 
+    // The rows the Event Records page shows: the same cells, the same cause texts.
+    const int32_t model = modelFromModelType(session.engine().identification()->modelType);
+    auto causes = [](const std::string& cell) {
+        std::vector<std::string> list;
+        if (cell == "--") return list;
+        size_t start = 0;
+        for (size_t nl = cell.find('\n'); nl != std::string::npos; nl = cell.find('\n', start)) {
+            list.push_back(cell.substr(start, nl - start));
+            start = nl + 1;
+        }
+        return list;
+    };
     if (args.flag("--json")) {
         JsonWriter json(std::cout);
         json.beginObject().field("count", unsigned{result.count}).key("records").beginArray();
         for (const EventRecord& r : result.records) {
+            const EventGridRow row = eventGridRow(r, model);
             json.beginObject().field("record", r.number).field("read", r.read).key("texts").beginArray();
             for (const std::string& t : r.texts) json.value(t);
-            json.endArray().endObject();
+            json.endArray();
+            for (auto [key, column] : {std::pair{"trip", 6}, std::pair{"setpoint", 7}}) {
+                json.key(key).beginArray();
+                for (const std::string& c : causes(row.cells[size_t(column)])) json.value(c);
+                json.endArray();
+            }
+            json.endObject();
         }
         json.endArray().endObject();
         std::cout << '\n';
     } else {
         std::cout << result.count << (result.count == 1 ? " record" : " records") << ", newest first\n";
+        // Cause lists on one line: "Ground Fault, Resistor Fault".
+        auto cell = [](std::string_view text) {
+            std::string out = cleanEventCell(text);
+            for (size_t nl = out.find('\n'); nl != std::string::npos; nl = out.find('\n', nl))
+                out.replace(nl, 1, ", ");
+            return printable(out);
+        };
+        const auto& headings = eventGridHeadings();
+        for (size_t c = 0; c < headings.size(); ++c) std::cout << (c ? "\t" : "") << cell(headings[c]);
+        std::cout << '\n';
         for (const EventRecord& r : result.records) {
-            std::cout << r.number;
-            for (const std::string& t : r.texts) std::cout << '\t' << printable(t);
+            const EventGridRow row = eventGridRow(r, model);
+            for (size_t c = 0; c < row.cells.size(); ++c) std::cout << (c ? "\t" : "") << cell(row.cells[c]);
             std::cout << '\n';
         }
     }

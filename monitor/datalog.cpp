@@ -1,12 +1,11 @@
 #include "monitor/datalog.h"
 
+#include "link/platform/regular_file.h"
 #include "monitor/monitor_thread.h"
-#include "monitor/text_file.h"
 #include "prefs/preferences.h"
 #include "ui/ct_voltage.h"
 
 #include <cstdio>
-#include <filesystem>
 
 namespace kt {
 
@@ -293,12 +292,6 @@ DatalogWriteResult DatalogWriter::writeLegacyLine(DatalogSettings& settings, con
     return writeLine(settings, unit);
 }
 
-DatalogWriteResult DatalogWriter::retryKeptLines() {
-    std::string reason;
-    bool ok = writeKept(reason);
-    return finish({}, ok, reason);
-}
-
 std::shared_ptr<const std::string> DatalogWriter::headerFor(const DatalogUnitTexts& unit) {
     if (header_ && headerLayout_ == columns_.layout && headerHeadings_ == columns_.headings &&
         headerUnit_.size() == unit.unitText.size() + 1 + unit.versionText.size() &&
@@ -316,8 +309,10 @@ DatalogWriteResult DatalogWriter::writeLine(DatalogSettings& settings, const Dat
     // One reading of the clock names the file and stamps the line, so a line written just after
     // midnight goes to the new day's file.
     const ClockFields now = clock_();
+    target_ = settings.datalogFolder + settings.FileName;
     Entry e;
-    e.path = datalogFilePath(settings, now);
+    e.month = now.month;
+    e.day = now.day;
     e.header = headerFor(unit);
     e.line.reserve(columns_.values.size() + 16);
     e.line = datalogTimeText(now);
@@ -329,16 +324,16 @@ DatalogWriteResult DatalogWriter::writeLine(DatalogSettings& settings, const Dat
 
     DatalogWriteResult r;
     r.due = true;
-    r.path = e.path;
+    r.path = datalogFilePath(target_, e.month, e.day);
     std::string reason;
     bool ok = writeKept(reason) && writeEntry(e, reason);
     if (!ok) {
-        keptBytes_ += e.line.size() + e.path.size();
+        keptBytes_ += keptSize(e);
         kept_.push_back(std::move(e));
         while (keptBytes_ > keptBytesLimit_ && kept_.size() > 1) {
             Entry& oldest = kept_.front();
             if (oldest.headerRequested) kept_[1].headerRequested = true;
-            keptBytes_ -= oldest.line.size() + oldest.path.size();
+            keptBytes_ -= keptSize(oldest);
             kept_.pop_front();
             ++dropped_;
         }
@@ -346,42 +341,44 @@ DatalogWriteResult DatalogWriter::writeLine(DatalogSettings& settings, const Dat
     return finish(std::move(r), ok, reason);
 }
 
+DatalogWriteResult DatalogWriter::retryKeptLines(const DatalogSettings& settings) {
+    target_ = settings.datalogFolder + settings.FileName;
+    std::string reason;
+    bool ok = writeKept(reason);
+    return finish({}, ok, reason);
+}
+
 bool DatalogWriter::writeKept(std::string& reason) {
     while (!kept_.empty()) {
         const Entry& e = kept_.front();
         if (!writeEntry(e, reason)) return false;
-        keptBytes_ -= e.line.size() + e.path.size();
+        keptBytes_ -= keptSize(e);
         kept_.pop_front();
     }
     return true;
 }
 
 bool DatalogWriter::writeEntry(const Entry& e, std::string& reason) {
-    OpenedTextFile f = openTextFile(e.path, TextFileMode::Append);
-    if (!f) {
-        reason = e.path + ": " + f.reason;
-        return false;
-    }
-    const bool fresh = f.size == 0;
-    // A file that was not written under this header block (a new file, another day's, one this
-    // writer has not written yet, or new columns) gets the header before the line.
-    const bool needHeader = e.headerRequested || fresh || e.path != headedPath_ || !headedBy_ ||
+    // Kept lines go where the log is set to go now: after the operator has chosen another folder
+    // for a stick that is gone, they follow the new lines there.
+    const std::string path = datalogFilePath(target_, e.month, e.day);
+    // A file that was not written under this header block (one this writer has not written yet,
+    // another day's, or new columns) gets the header before the line; a new file gets the
+    // byte-order mark and the header whatever was asked.
+    const bool needHeader = e.headerRequested || path != headedPath_ || !headedBy_ ||
                             (headedBy_ != e.header && *headedBy_ != *e.header);
-    buffer_.clear();
-    if (fresh) buffer_ += Bom;
-    if (needHeader) buffer_ += *e.header;
-    buffer_ += e.line;
-    std::string why;
-    bool ok = writeAll(f.file.get(), buffer_, &why);
-    ok = closeTextFile(f.file, ok ? &why : nullptr) && ok;
-    if (!ok) {
-        // Leave the file as it was, so the retry does not follow a torn line.
-        std::error_code ec;
-        std::filesystem::resize_file(e.path, f.size, ec);
-        reason = e.path + ": " + why;
+    whenNew_.clear();
+    whenNew_ += Bom;
+    whenNew_ += *e.header;
+    whenNew_ += e.line;
+    std::string_view whenOld =
+        std::string_view(whenNew_).substr(Bom.size() + (needHeader ? 0 : e.header->size()));
+    platform::FileResult written = platform::appendRegularFile(path, whenNew_, whenOld, "data log");
+    if (!written.ok()) {
+        reason = written.message;
         return false;
     }
-    headedPath_ = e.path;
+    headedPath_ = path;
     headedBy_ = e.header;
     return true;
 }

@@ -187,20 +187,23 @@ public:
     DatalogWriteResult writeLegacyLine(DatalogSettings& settings, const DatalogUnitTexts& unit,
                                        const LegacyLogValues& values, int32_t model_type);
 
-    // Tries to write the kept lines now (before the next line is due, or when logging stops).
-    DatalogWriteResult retryKeptLines();
+    // Tries to write the kept lines now (before the next line is due, or when logging stops),
+    // into the file the settings name now.
+    DatalogWriteResult retryKeptLines(const DatalogSettings& settings);
 
     bool failing() const { return failing_; }
     size_t keptLines() const { return kept_.size(); }
 
 private:
     struct Entry {
-        std::string path;
+        int month = 1; // the day of the line, which names its file
+        int day = 1;
         std::shared_ptr<const std::string> header; // the header block of the line's columns
         std::string line;                          // time, values, CR LF
         bool headerRequested = false;
     };
 
+    static size_t keptSize(const Entry& e) { return e.line.size() + sizeof(Entry); }
     DatalogWriteResult writeLine(DatalogSettings& settings, const DatalogUnitTexts& unit);
     std::shared_ptr<const std::string> headerFor(const DatalogUnitTexts& unit);
     // Writes kept entries from the front; false when one could not be written.
@@ -223,7 +226,8 @@ private:
     // The file last written and the header block its latest lines stand under.
     std::string headedPath_;
     std::shared_ptr<const std::string> headedBy_;
-    std::string buffer_;
+    std::string target_; // folder and base name of the log, as last set
+    std::string whenNew_;
 };
 
 } // namespace kt

@@ -1,6 +1,6 @@
 #include "monitor/datalog_reader.h"
 
-#include "monitor/text_file.h"
+#include "link/platform/regular_file.h"
 
 #include <array>
 #include <charconv>
@@ -246,57 +246,45 @@ DatalogReadResult parseDatalog(std::string_view text, const DatalogDate& date) {
     return p.finish();
 }
 
-DatalogReadResult readDatalogFile(const std::filesystem::path& path, const ClockFields& today) {
+DatalogReadResult readDatalogFile(const std::string& path, const ClockFields& today) {
     DatalogDate date{today.year, today.month, today.day};
-    if (auto d = datalogFileDate(path.filename().string(), today)) date = *d;
+    const size_t slash = path.find_last_of("/\\");
+    if (auto d = datalogFileDate(slash == std::string::npos ? path : path.substr(slash + 1), today))
+        date = *d;
 
-    OpenedTextFile f = openTextFile(path, TextFileMode::Read);
-    if (!f) {
-        DatalogReadResult r;
-        r.error = "Cannot open " + path.string() + ": " + f.reason + ".";
-        return r;
-    }
     Parser p(date);
-    std::string buffer;
-    constexpr size_t Chunk = size_t(1) << 20;
-    size_t start = 0; // first byte of the line not yet parsed
+    std::string pending; // the start of a line that the next piece completes
     bool going = true;
-    while (going) {
-        if (start > 0) {
-            buffer.erase(0, start);
-            start = 0;
-        }
-        size_t old = buffer.size();
-        buffer.resize(old + Chunk);
-        size_t n = std::fread(buffer.data() + old, 1, Chunk, f.file.get());
-        buffer.resize(old + n);
-        const bool end = n == 0;
-        if (end && std::ferror(f.file.get())) {
-            DatalogReadResult r;
-            r.error = "Cannot read " + path.string() + ".";
-            return r;
-        }
-        size_t scan = old;
-        while (true) {
-            size_t nl = buffer.find('\n', scan);
-            if (nl == std::string::npos) break;
-            if (!p.line(std::string_view(buffer).substr(start, nl - start))) {
-                going = false;
-                break;
+    auto piece = [&](std::string_view bytes) {
+        size_t start = 0;
+        while (going) {
+            size_t nl = bytes.find('\n', start);
+            if (nl == std::string_view::npos) break;
+            std::string_view line = bytes.substr(start, nl - start);
+            if (!pending.empty()) {
+                pending.append(line);
+                going = p.line(pending);
+                pending.clear();
+            } else {
+                going = p.line(line);
             }
             start = nl + 1;
-            scan = start;
         }
-        if (!going) break;
-        if (buffer.size() - start > MaxDatalogLineBytes) {
+        if (!going) return false;
+        pending.append(bytes.substr(start));
+        if (pending.size() > MaxDatalogLineBytes) {
             p.result.error = std::string(NotADatalog) + ": it has a line longer than 1 MiB.";
-            break;
+            return false;
         }
-        if (end) {
-            if (start < buffer.size()) p.line(std::string_view(buffer).substr(start));
-            break;
-        }
+        return true;
+    };
+    platform::FileResult r = platform::readRegularFileInPieces(path, piece, "data log");
+    if (!r.ok()) {
+        DatalogReadResult failed;
+        failed.error = r.message + ".";
+        return failed;
     }
+    if (going && !pending.empty() && p.result.error.empty()) p.line(pending);
     return p.finish();
 }
 

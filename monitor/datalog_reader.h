@@ -9,7 +9,6 @@
 
 #include <cmath>
 #include <cstdint>
-#include <filesystem>
 #include <limits>
 #include <optional>
 #include <string>
@@ -56,7 +55,8 @@ std::optional<DatalogDate> datalogFileDate(std::string_view fileName, const Cloc
 // The lines of a data log held in memory, its times taken on `date` in the PC's time zone.
 DatalogReadResult parseDatalog(std::string_view text, const DatalogDate& date);
 
-// Reads the file (its day from the name, else `today`). Refuses folders, FIFOs and devices.
-DatalogReadResult readDatalogFile(const std::filesystem::path& path, const ClockFields& today);
+// Reads the file (`path` in UTF-8; its day from the name, else `today`). Refuses folders, FIFOs
+// and devices.
+DatalogReadResult readDatalogFile(const std::string& path, const ClockFields& today);
 
 } // namespace kt

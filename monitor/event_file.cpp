@@ -1,6 +1,6 @@
 #include "monitor/event_file.h"
 
-#include "monitor/text_file.h"
+#include "link/platform/regular_file.h"
 
 namespace kt {
 
@@ -73,26 +73,24 @@ std::string legacyEventFileText(const EventFileHeader& header, const LegacyEvent
     return out;
 }
 
-EventFileResult saveEventFile(const std::filesystem::path& path, std::string_view content) {
+EventFileResult saveEventFile(const std::string& path, std::string_view content) {
+    // Written beside the target and renamed over it: a save that fails part way (a full disk)
+    // leaves the old file, or none, never a cut-off record list that would pass for a whole one.
+    platform::FileResult r = platform::replaceRegularFile(path, content, "event records file");
     EventFileResult result;
-    OpenedTextFile f = openTextFile(path, TextFileMode::Replace);
-    if (!f) {
-        result.status = EventFileStatus::CannotOpen;
-        result.reason = f.reason;
-        return result;
-    }
-    std::string reason;
-    bool ok = writeAll(f.file.get(), content, &reason);
-    ok = closeTextFile(f.file, ok ? &reason : nullptr) && ok;
-    if (!ok) {
-        // A cut-off record list would pass for a complete one.
-        std::error_code ec;
-        std::filesystem::remove(path, ec);
+    result.reason = r.reason;
+    switch (r.problem) {
+    case platform::FileProblem::None:
+        result.status = EventFileStatus::Saved;
+        break;
+    case platform::FileProblem::Failed:
+    case platform::FileProblem::TooLarge:
         result.status = EventFileStatus::WriteFailed;
-        result.reason = reason;
-        return result;
+        break;
+    default:
+        result.status = EventFileStatus::CannotOpen;
+        break;
     }
-    result.status = EventFileStatus::Saved;
     return result;
 }
 

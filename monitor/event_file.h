@@ -5,7 +5,6 @@
 
 #include "monitor/event_texts.h"
 
-#include <filesystem>
 #include <string>
 #include <string_view>
 
@@ -41,7 +40,7 @@ std::string legacyEventFileText(const EventFileHeader& header, const LegacyEvent
 enum class EventFileStatus : uint8_t {
     Saved,
     CannotOpen,  // nothing written: "Cannot Open File" / "File Error 2"
-    WriteFailed, // opened but not all written; the incomplete file has been removed
+    WriteFailed, // not all written (a full disk); the file is as it was before
 };
 
 struct EventFileResult {
@@ -49,7 +48,8 @@ struct EventFileResult {
     std::string reason; // the system's words, for the message
 };
 
-// Creates (or overwrites) the file with `content` in one write.
-EventFileResult saveEventFile(const std::filesystem::path& path, std::string_view content);
+// Creates the file, or replaces it whole, with `content` (`path` in UTF-8). Only a regular file
+// is replaced; a folder, a FIFO or a device at `path` is refused.
+EventFileResult saveEventFile(const std::string& path, std::string_view content);
 
 } // namespace kt

@@ -136,6 +136,12 @@ int eventRowHeight(const EventGridRow& row, int defaultHeight) {
     return defaultHeight + 16 * (row.causeLines - 1);
 }
 
+void applyEventRecord(EventGrid& grid, const EventRecord& record, int32_t model_type) {
+    if (record.number < 0) return;
+    grid.rows.resize(size_t(record.number) + 1);
+    grid.rows[size_t(record.number)] = eventGridRow(record, model_type);
+}
+
 void UpdateEventList(EventGrid& grid, const EventReadResult& result, int32_t model_type) {
     switch (result.kind) {
     case EventReadResult::Kind::Records:
@@ -191,6 +197,10 @@ std::string LegacyTripCauseText(int code) {
     default:
         return "0";
     }
+}
+
+const std::array<std::string_view, LegacyEventGridColumns>& legacyEventGridHeadings() {
+    return LegacyHeadings;
 }
 
 void blankLegacyEventGrid(LegacyEventGrid& grid) {

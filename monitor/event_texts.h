@@ -5,6 +5,7 @@
 // reader delivers, and the ten records of a legacy unit's 50-byte event block.
 
 #include "monitor/event_records.h"
+#include "monitor/legacy_frame.h"
 
 #include <array>
 #include <cstdint>
@@ -51,17 +52,19 @@ EventGridRow eventGridRow(const EventRecord& record, int32_t model_type);
 // The row's height: the grid's default height plus 16 pixels for every cause line after the first.
 int eventRowHeight(const EventGridRow& row, int defaultHeight);
 
-// Applies one answer of the event reader: a full read replaces the rows, "no records" empties the
-// grid, a count refresh, an unreadable count or a cancelled request leave the rows as they are.
-// Afterwards the read has ended, so Save as Text can be offered again.
+// One record as the reader streams it: its row replaces the row of its number and the grid ends
+// there, so the rows of the last read give way one by one as the new ones arrive.
+void applyEventRecord(EventGrid& grid, const EventRecord& record, int32_t model_type);
+
+// Applies the final answer of the event reader: a full read replaces the rows (also one that was
+// cancelled or gave up part way: the rows it got), "no records" empties the grid, a count
+// refresh, an unreadable count or a request that never ran leave the rows as they are.
 void UpdateEventList(EventGrid& grid, const EventReadResult& result, int32_t model_type);
 
 // ---- `events_Old740_G`: legacy units ----
 
-inline constexpr int LegacyEventBlockSize = 50;
-inline constexpr int LegacyEventRecordCount = 10;
 inline constexpr int LegacyEventGridColumns = 5;
-inline constexpr int LegacyEventGridRows = LegacyEventRecordCount + 1;
+inline constexpr int LegacyEventGridRows = int(LegacyEventRecordCount) + 1;
 inline constexpr std::string_view LegacyEventOrderText =
     "Record 0 is the newest record, and Record 9 is the oldest";
 
@@ -79,6 +82,8 @@ decodeLegacyEventBlock(std::span<const uint8_t> block);
 
 // Trip cause code of a legacy record (one bit set); 0 and codes with several bits give "0".
 std::string LegacyTripCauseText(int code);
+// The five headings of row 0.
+const std::array<std::string_view, LegacyEventGridColumns>& legacyEventGridHeadings();
 
 // The grid's cells, row 0 the headings, rows 1..10 the records 0..9.
 struct LegacyEventGrid {

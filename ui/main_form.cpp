@@ -4,6 +4,7 @@
 #include "prefs/qsettings_store.h"
 #include "ui/about_box.h"
 #include "ui/address_text.h"
+#include "ui/datalog_component.h"
 #include "ui/gui_dispatcher.h"
 #include "ui/message_box.h"
 #include "ui/pages/communication_page.h"
@@ -25,6 +26,7 @@
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QGuiApplication>
+#include <QKeySequence>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPointer>
@@ -98,6 +100,11 @@ void TMainForm::buildMenus() {
         return m;
     };
     File1 = menu("File1", "&File");
+    OpenDatalog1 = item(File1, "OpenDatalog1", "&Open Data Log...", &TMainForm::OpenDatalog1Click);
+    OpenDatalog1->setShortcut(QKeySequence::Open);
+    LiveTrend1 = item(File1, "LiveTrend1", "Live &Trend", &TMainForm::LiveTrend1Click);
+    LiveTrend1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_T));
+    File1->addSeparator();
     Exit1 = item(File1, "Exit1", "E&xit", nullptr);
     connect(Exit1, &QAction::triggered, this, &QWidget::close);
 
@@ -119,9 +126,9 @@ void TMainForm::buildMenus() {
              &TMainForm::DumpDiagnosticsFiletoSDCard1Click);
 
     DataLogging1 = menu("DataLogging1", "&Data Logging");
-    Datalog_Settings = item(DataLogging1, "Datalog_Settings", "&Settings", nullptr);
-    // The data log and its settings dialog join with the data-log work.
-    Datalog_Settings->setEnabled(false);
+    Datalog_Settings =
+        item(DataLogging1, "Datalog_Settings", "&Settings", &TMainForm::Change_Datalog_Settings);
+    Datalog_Settings->setCheckable(true);
 
     Help1 = menu("Help1", "&Help");
     SetpointAssistant1 = item(Help1, "SetpointAssistant1", "&Setpoint Assistant", nullptr);
@@ -174,13 +181,16 @@ void TMainForm::buildPages() {
     for (StatusPanel* p : {bars_->ct_primary_P, bars_->ct_secondary_P, bars_->ef_connection_P, bars_->zsct_P})
         connect(p, &StatusPanel::clicked, this, &TMainForm::ZSCTRating1Click);
     connect(bars_->voltage_P, &StatusPanel::clicked, this, &TMainForm::VoltageSetting1Click);
+    connect(bars_->datalog_P, &StatusPanel::clicked, this, &TMainForm::Change_Datalog_Settings);
+    datalog_ = new DatalogComponent(*this, *context_);
+    legacyEvents_->onSaved = [this] { datalog_->settings().datalogHeaderPending = true; };
 
     setCentralWidget(central);
 }
 
 std::vector<UnitPage*> TMainForm::pages() const {
-    return {communication_, summary_,      legacyDetails_, detailed_,
-            configuration_, legacyEvents_, events_,        iec61850_};
+    return {communication_, summary_, legacyDetails_, detailed_, configuration_,
+            legacyEvents_,  events_,  iec61850_,      datalog_};
 }
 
 void TMainForm::startUp() {
@@ -463,12 +473,12 @@ void TMainForm::engineMessage(const QString& text, const QString& title) {
     kt::showMessage(text, title, MessageOk, this);
 }
 
-void TMainForm::legacyEvents(const LegacyEventBlock&) {
-    // The legacy event records page shows the block.
+void TMainForm::legacyEvents(const LegacyEventBlock& block) {
+    legacyEvents_->UpdateLegacyEventList(block);
 }
 
-void TMainForm::legacyClearDone(LegacyCommandOutcome) {
-    // The legacy event records page reports the outcome.
+void TMainForm::legacyClearDone(LegacyCommandOutcome outcome) {
+    legacyEvents_->legacyClearDone(outcome == LegacyCommandOutcome::Sent);
 }
 
 // ---- closing ----
@@ -709,6 +719,18 @@ void TMainForm::DumpDiagnosticsFiletoSDCard1Click() {
 void TMainForm::ProgramSettings1Click() {
     showProgramSettings(this, working_, windowColour_);
     savePreferences();
+}
+
+void TMainForm::Change_Datalog_Settings() {
+    datalog_->Change_Datalog_Settings();
+}
+
+void TMainForm::OpenDatalog1Click() {
+    datalog_->openDatalogClick();
+}
+
+void TMainForm::LiveTrend1Click() {
+    datalog_->showLiveTrend();
 }
 
 void TMainForm::About1Click() {

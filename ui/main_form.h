@@ -29,6 +29,7 @@ namespace kt {
 
 class CommunicationPage;
 class ConfigurationPage;
+class DatalogComponent;
 class DetailedStatusPage;
 class EventRecordsPage;
 class Iec61850Page;
@@ -87,6 +88,10 @@ public:
     void ProgramSettings1Click();
     void About1Click();
     void PageControl1Change();
+    // Data Logging > Settings and a click on `datalog_P`; File > Open Data Log and Live Trend.
+    void Change_Datalog_Settings();
+    void OpenDatalog1Click();
+    void LiveTrend1Click();
 
     // ---- status views ----
     // The refresh after every poll pass of a register-file unit.
@@ -129,6 +134,10 @@ public:
     QColor windowColour() const { return windowColour_; }
     ConnectionController& connection() { return *connection_; }
     const QString& programFolder() const { return programFolder_; }
+    // The legacy refresh's counters (the data log resets the line counter after a line).
+    LegacyStatusState& legacyStatusState() { return legacyState_; }
+    // The settings changed in a way the closing prompt should offer to keep.
+    void markSettingsChanged() { portSelectionChanged_ = true; }
 
     // ---- pages ----
     CommunicationPage* communicationPage() const { return communication_; }
@@ -140,6 +149,7 @@ public:
     LegacyEventsPage* legacyEventsPage() const { return legacyEvents_; }
     Iec61850Page* iec61850Page() const { return iec61850_; }
     StatusBars* statusBars() const { return bars_; }
+    DatalogComponent* datalogComponent() const { return datalog_; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -192,6 +202,8 @@ private:
     QMenu* SystemParameters1 = nullptr;
     QMenu* DataLogging1 = nullptr;
     QMenu* Help1 = nullptr;
+    QAction* OpenDatalog1 = nullptr;
+    QAction* LiveTrend1 = nullptr;
     QAction* Exit1 = nullptr;
     QAction* ProgramSettings1 = nullptr;
     QAction* ZSCTRating1 = nullptr;
@@ -214,6 +226,7 @@ private:
     LegacyEventsPage* legacyEvents_ = nullptr;
     EventRecordsPage* events_ = nullptr;
     Iec61850Page* iec61850_ = nullptr;
+    DatalogComponent* datalog_ = nullptr;
 
     // ---- owned state ----
     std::unique_ptr<PreferencesStore> ownStore_;

@@ -7,6 +7,7 @@
 // failed save leaves the old file whole and nothing behind.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -43,6 +44,21 @@ FileResult readRegularFile(const std::string& path, uint64_t maxBytes, std::stri
 // Checks, without opening it for reading or writing, that `path` is a regular file (or, with
 // `mayBeMissing`, does not exist yet): the check before a file is opened for appending.
 FileResult checkRegularFile(const std::string& path, bool mayBeMissing, std::string_view what = "file");
+
+// Reads a regular file piece by piece, for files too large to hold whole (a day's data log):
+// `piece` gets the bytes in order and returns false to stop early. The same refusals as
+// readRegularFile.
+FileResult readRegularFileInPieces(const std::string& path,
+                                   const std::function<bool(std::string_view)>& piece,
+                                   std::string_view what = "file");
+
+// Appends to `path`, a regular file that is created when missing, in one write: `whenNew` when
+// the file is new or empty, `whenOld` otherwise (a byte-order mark and a header belong at a
+// file's start only). A write the system takes only in part (a full disk, a file-size limit) is
+// undone, so the file ends as it was or with all of the bytes, never with part of a line. A FIFO
+// or a device at `path` is refused without blocking. `wasNew` (optional) tells which was written.
+FileResult appendRegularFile(const std::string& path, std::string_view whenNew, std::string_view whenOld,
+                             std::string_view what = "file", bool* wasNew = nullptr);
 
 // Replaces `path` by a file holding `bytes`. The bytes go to a new temporary file created
 // exclusively, with a unique name, beside `path` (so a symbolic link planted there is never

@@ -2,6 +2,7 @@
 // for new connections and new column sets, and what happens when the file cannot be written.
 #include "monitor/datalog.h"
 #include "monitor/datalog_reader.h"
+#include "monitor/datalog_recorder.h"
 #include "tests/support/process.h"
 #include "ui/ct_voltage.h"
 
@@ -9,6 +10,7 @@
 
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -303,7 +305,7 @@ TEST(Datalog, UnwritableFolderIsReportedOnceAndLosesNoLine) {
     EXPECT_EQ(r.notice, DatalogNotice::None);
     EXPECT_EQ(r.keptLines, 2u);
     EXPECT_TRUE(writer.failing());
-    EXPECT_EQ(writer.retryKeptLines().notice, DatalogNotice::None);
+    EXPECT_EQ(writer.retryKeptLines(s).notice, DatalogNotice::None);
 
     std::filesystem::create_directory(dir.file("stick"));
     clock.now = at(3, 12, 9, 0, 3);
@@ -319,6 +321,63 @@ TEST(Datalog, UnwritableFolderIsReportedOnceAndLosesNoLine) {
     EXPECT_EQ(count(text, "Data File for "), 1u);
     EXPECT_NE(text.find("09:00:01\t45\t1\t2\r\n09:00:02\t45\t1\t2\r\n09:00:03\t45\t1\t2\r\n"),
               std::string::npos);
+}
+
+// Places the day's file cannot go: a folder that is gone, a file where the folder should be, and
+// (for a user the permissions apply to) a folder that is read-only. Each is told once, and the
+// lines wait for the folder the operator chooses next.
+TEST(Datalog, UnwritablePlacesAreToldOnceAndTheLinesFollowTheNextFolder) {
+    kt::test::TempDir dir;
+    dir.write("plain", "not a folder");
+    std::filesystem::create_directory(dir.file("readonly"));
+    ::chmod(dir.file("readonly").c_str(), 0555);
+    const bool permissionsApply = ::geteuid() != 0;
+    struct Place {
+        const char* name;
+        std::string folder;
+        bool applies;
+    } places[] = {{"gone", dir.file("gone") + "/", true},
+                  {"a file", dir.file("plain") + "/", true},
+                  {"read-only", dir.file("readonly") + "/", permissionsApply}};
+    int n = 0;
+    for (const Place& p : places) {
+        if (!p.applies) continue;
+        SCOPED_TRACE(p.name);
+        TestClock clock;
+        DatalogWriter writer(clock.fn());
+        DatalogSettings s = enabledSettings(dir, "unit" + std::to_string(n++));
+        s.datalogFolder = p.folder;
+        const DatalogGridRow status[] = {{"  NGR Current (% FS)", "45"}};
+        std::vector<DatalogNotice> notices;
+        for (int second = 1; second <= 3; ++second) {
+            clock.now = at(3, 12, 9, 0, second);
+            auto r = writer.writeCurrentUnitLine(s, Unit, {status, {}, "1", "2"});
+            EXPECT_TRUE(r.kept);
+            notices.push_back(r.notice);
+            if (second == 1) {
+                EXPECT_NE(r.reason.find(p.folder.substr(0, p.folder.size() - 1)), std::string::npos)
+                    << r.reason;
+            }
+        }
+        EXPECT_EQ(notices, (std::vector<DatalogNotice>{DatalogNotice::Failed, DatalogNotice::None,
+                                                       DatalogNotice::None}));
+
+        // The operator picks another folder: the kept lines go there, first, under one header.
+        const std::string other = dir.file("other" + std::to_string(n));
+        std::filesystem::create_directory(other);
+        s.datalogFolder = other + "/";
+        auto r = writer.retryKeptLines(s);
+        EXPECT_EQ(r.notice, DatalogNotice::Recovered);
+        clock.now = at(3, 12, 9, 0, 4);
+        ASSERT_TRUE(writer.writeCurrentUnitLine(s, Unit, {status, {}, "1", "2"}).written);
+        const std::string text = kt::test::readFile(other + "/" + s.FileName + "_0312.txt");
+        EXPECT_TRUE(text.starts_with(Bom));
+        EXPECT_EQ(count(text, "Data File for "), 1u);
+        EXPECT_TRUE(text.ends_with("09:00:01\t45\t1\t2\r\n09:00:02\t45\t1\t2\r\n09:00:03\t45\t1\t2\r\n"
+                                   "09:00:04\t45\t1\t2\r\n"))
+            << text;
+    }
+    ::chmod(dir.file("readonly").c_str(), 0755);
 }
 
 TEST(Datalog, LegacyRateGoesOnWhileTheFileCannotBeWritten) {
@@ -338,7 +397,7 @@ TEST(Datalog, LegacyRateGoesOnWhileTheFileCannotBeWritten) {
     EXPECT_EQ(lines, 3);
     EXPECT_EQ(writer.keptLines(), 3u);
     std::filesystem::create_directory(dir.file("stick"));
-    EXPECT_EQ(writer.retryKeptLines().notice, DatalogNotice::Recovered);
+    EXPECT_EQ(writer.retryKeptLines(s).notice, DatalogNotice::Recovered);
     std::string text = kt::test::readFile(dir.file("stick/KT-740_0312.txt"));
     EXPECT_EQ(crlfLines(text).size(), 3u + 3u);
     EXPECT_TRUE(text.ends_with(
@@ -362,7 +421,7 @@ TEST(Datalog, KeptLinesAreBoundedOldestFirst) {
     EXPECT_LT(kept, 10u);
 
     std::filesystem::create_directory(dir.file("stick"));
-    auto r = writer.retryKeptLines();
+    auto r = writer.retryKeptLines(s);
     EXPECT_EQ(r.notice, DatalogNotice::Recovered);
     EXPECT_EQ(r.droppedLines, 10u - kept);
     std::string text = kt::test::readFile(dir.file("stick/KT-740_12345_0312.txt"));
@@ -452,6 +511,86 @@ TEST(Datalog, SettingsDialogSteps) {
     EXPECT_TRUE(s.datalog_enable);
     EXPECT_EQ(s.save_rate, 2);
     EXPECT_TRUE(s.datalogHeaderPending);
+}
+
+} // namespace
+
+namespace {
+
+using kt::controlIndex;
+using kt::ValueControl;
+
+// The recorder writes what the status views show: the grids' rows with a value, the summary's
+// amperes and volts, and the panels' texts in the header; only when the view says a line is due.
+TEST(DatalogRecorder, CurrentUnitLinesComeFromTheStatusView) {
+    kt::test::TempDir dir;
+    TestClock clock;
+    kt::DatalogRecorder recorder(clock.fn());
+    DatalogSettings s = enabledSettings(dir);
+    kt::UnitStatusView view;
+    view.statusGrid = {{-1, "Metered Values", "", 0, ""}, {10, "  NGR Current (% FS)", "45", 0, ""}};
+    view.configGrid = {
+        {-1, "Settings", "", 0, ""}, {20, "  GF Trip Level", "4", 2, ""}, {21, "  Spare", "", 2, ""}};
+    view.values[controlIndex(ValueControl::main_ngrcurrent)] = "45";
+    view.values[controlIndex(ValueControl::main_ngrvoltage)] = "12";
+    view.values[controlIndex(ValueControl::main_current)] = "2.25";
+    view.values[controlIndex(ValueControl::main_voltage)] = "Not Configured";
+    view.selectionPanels.setPanelText(kt::SelectionPanel::unit_P, "KT-740");
+    view.version_P.text = "Firmware Version: 3.20";
+
+    clock.now = at(3, 12, 9, 5, 7);
+    view.writeDatalogLine = false;
+    EXPECT_FALSE(recorder.unitRefresh(s, view).due);
+    EXPECT_FALSE(std::filesystem::exists(dir.file("KT-740_12345_0312.txt")));
+    view.writeDatalogLine = true;
+    ASSERT_TRUE(recorder.unitRefresh(s, view).written);
+    EXPECT_EQ(kt::test::readFile(dir.file("KT-740_12345_0312.txt")),
+              std::string(Bom) +
+                  "Data File for KT-740, Firmware Version: 3.20\r\nKT-MON740 version 4.1\r\n"
+                  "Time\t  NGR Current (% FS)\t  GF Trip Level\tNGR Current (A)\tNGR Voltage (V)\r\n\r\n"
+                  "09:05:07\t45\t4\t2.25\tNot Configured\r\n");
+
+    // The trend's sample of the same refresh: amperes known, volts not.
+    const kt::DatalogSample sample = kt::trendSample(view.values, 1234);
+    EXPECT_EQ(sample.timeMs, 1234);
+    EXPECT_EQ(sample.currentPercent, 45.0f);
+    EXPECT_EQ(sample.voltagePercent, 12.0f);
+    EXPECT_EQ(sample.amps, 2.25f);
+    EXPECT_TRUE(std::isnan(sample.volts));
+}
+
+TEST(DatalogRecorder, LegacyLinesFollowTheDecodedFrame) {
+    kt::test::TempDir dir;
+    TestClock clock;
+    kt::DatalogRecorder recorder(clock.fn());
+    DatalogSettings s = enabledSettings(dir, "KT-740");
+    kt::LegacyFrame frame{};
+    const std::vector<uint8_t> bytes = legacyFrame(); // identification 0x0A: a KT-740, version 10
+    std::copy(bytes.begin(), bytes.end(), frame.begin());
+
+    kt::LegacyStatusState state;
+    kt::LegacyIdentityMemory memory;
+    kt::CtVoltageSelection selection;
+    kt::LegacyStatusView view;
+    const kt::LegacyStatusInputs inputs{true, 2};
+    std::vector<bool> due;
+    for (int second = 0; second < 5; ++second) {
+        clock.now = at(3, 12, 10, 0, second);
+        kt::UpdateLegacyStatus(frame, state, memory, selection, view, inputs);
+        const kt::DatalogWriteResult r = recorder.legacyRefresh(s, frame, view);
+        due.push_back(r.due);
+        if (r.written) state.lineWritten();
+    }
+    // The first frame only shows the version; then a line every second good frame.
+    EXPECT_EQ(due, (std::vector<bool>{false, false, true, false, true}));
+    const std::string text = kt::test::readFile(dir.file("KT-740_0312.txt"));
+    const std::string values = kt::DecodeGfTime(5, kt::ModelKt740).text + "\t" +
+                               kt::DecodeGfLevel(3, kt::ModelKt740, true, selection.ct_series).text + "\t" +
+                               kt::DecodePulseTime(2).text +
+                               "\t-2\t50\t20\t-10\t3\t7\t4\t1\t2\t3\t4\t5\t01\t0A\t2C\t0F\tB0\r\n";
+    EXPECT_TRUE(text.starts_with(std::string(Bom) + "Data File for KT-740, Firmware Version: 10\r\n"))
+        << text;
+    EXPECT_TRUE(text.ends_with("\r\n10:00:02\t" + values + "10:00:04\t" + values)) << text;
 }
 
 } // namespace

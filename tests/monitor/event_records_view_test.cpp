@@ -131,6 +131,22 @@ TEST(EventTexts, UpdateEventListByKindOfAnswer) {
     EXPECT_TRUE(grid.rows.empty());
 }
 
+// Records stream in one by one: each takes its row and the rows of the last read after it give
+// way, so the grid never shows an old record under a new number.
+TEST(EventTexts, StreamedRecordsReplaceTheLastRead) {
+    kt::EventGrid grid;
+    for (int n = 0; n < 4; ++n)
+        kt::applyEventRecord(grid, record(n, {"old", "t", "1", "1", "1", "0", "0"}), kt::ModelKt740);
+    ASSERT_EQ(grid.rows.size(), 4u);
+    kt::applyEventRecord(grid, record(0, {"new", "t", "1", "1", "1", "1", "0"}), kt::ModelKt740);
+    ASSERT_EQ(grid.rows.size(), 1u);
+    EXPECT_EQ(grid.rows[0].cells[1], "new");
+    EXPECT_EQ(grid.rows[0].cells[6], "Ground Fault\n");
+    kt::applyEventRecord(grid, unreadRecord(1), kt::ModelKt740);
+    ASSERT_EQ(grid.rows.size(), 2u);
+    EXPECT_EQ(grid.rows[1].cells[7], "--");
+}
+
 TEST(EventTexts, LegacyBlock) {
     std::vector<uint8_t> block(kt::LegacyEventBlockSize, 0);
     const uint8_t r0[] = {0x10, 0x32, 0x14, 0xFF, 0xF6}; // voltage trip, 50 %, 20 %, -10 ohms

@@ -196,6 +196,8 @@ TEST_F(MainFormTest, AStoreThatCannotBeReadLeavesTheDefaultsInEffect) {
 TEST_F(MainFormTest, MenusCarryTheirNamesAndCaptions) {
     start();
     const std::pair<const char*, const char*> items[] = {
+        {"OpenDatalog1", "Open Data Log..."},
+        {"LiveTrend1", "Live Trend"},
         {"Exit1", "Exit"},
         {"ProgramSettings1", "Program Settings"},
         {"ZSCTRating1", "Earth-Fault CT"},

@@ -170,6 +170,86 @@ FileResult readRegularFile(const std::string& path, uint64_t maxBytes, std::stri
     return {};
 }
 
+FileResult readRegularFileInPieces(const std::string& path,
+                                   const std::function<bool(std::string_view)>& piece,
+                                   std::string_view what) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return openFailure(errno, path, what, "open");
+    if (!S_ISREG(st.st_mode)) return typeFailure(st, path, what, "open");
+    // O_NONBLOCK and the fstat: a FIFO swapped in since the stat is refused, not waited on.
+    Fd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    if (fd.get() < 0) return openFailure(errno, path, what, "open");
+    if (::fstat(fd.get(), &st) != 0) return openFailure(errno, path, what, "read");
+    if (!S_ISREG(st.st_mode)) return typeFailure(st, path, what, "open");
+    int flags = ::fcntl(fd.get(), F_GETFL);
+    if (flags >= 0) ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK);
+
+    std::string buffer(size_t(1) << 20, '\0');
+    for (;;) {
+        ssize_t n = ::read(fd.get(), buffer.data(), buffer.size());
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return failure(FileProblem::Failed, head("read", what, path), std::strerror(errno));
+        }
+        if (n == 0) break;
+        if (!piece(std::string_view(buffer.data(), static_cast<size_t>(n)))) break;
+    }
+    return {};
+}
+
+FileResult appendRegularFile(const std::string& path, std::string_view whenNew, std::string_view whenOld,
+                             std::string_view what, bool* wasNew) {
+    // A device is never opened (opening a terminal or a tape has effects of its own).
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0) {
+        if (!S_ISREG(st.st_mode)) return typeFailure(st, path, what, "write");
+    } else if (errno != ENOENT) {
+        return openFailure(errno, path, what, "write");
+    }
+    // O_NONBLOCK: a FIFO put there since the stat fails to open (no reader) instead of blocking.
+    Fd fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0666));
+    if (fd.get() < 0) {
+        const int error = errno;
+        if (error == ENXIO)
+            return failure(FileProblem::NotRegular, head("write", what, path),
+                           "it is a named pipe, not a file");
+        if (error == EISDIR) return failure(FileProblem::Folder, head("write", what, path), "it is a folder");
+        if (error == ENOENT || error == ENOTDIR)
+            return failure(FileProblem::Missing, head("write", what, path), "its folder does not exist");
+        return openFailure(error, path, what, "write");
+    }
+    if (::fstat(fd.get(), &st) != 0) return openFailure(errno, path, what, "write");
+    if (!S_ISREG(st.st_mode)) return typeFailure(st, path, what, "write");
+    const off_t before = st.st_size;
+    const std::string_view bytes = before == 0 ? whenNew : whenOld;
+    if (wasNew) *wasNew = before == 0;
+
+    // Put the file back as it was: a line written in part would run into the next one.
+    auto undo = [&](int error) {
+        if (::ftruncate(fd.get(), before) != 0) (void)::truncate(path.c_str(), before);
+        return failure(error == EACCES || error == EPERM ? FileProblem::NoPermission : FileProblem::Failed,
+                       head("write", what, path), writeFailureText(error));
+    };
+    {
+        FileSizeSignalGuard noSignal;
+        size_t done = 0;
+        while (done < bytes.size()) {
+            ssize_t n = ::write(fd.get(), bytes.data() + done, bytes.size() - done);
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                return undo(errno);
+            }
+            done += static_cast<size_t>(n);
+        }
+    }
+    if (int error = fd.close()) {
+        // The close found a late write error (a network file system): the bytes may be gone.
+        (void)::truncate(path.c_str(), before);
+        return failure(FileProblem::Failed, head("write", what, path), writeFailureText(error));
+    }
+    return {};
+}
+
 FileResult checkRegularFile(const std::string& path, bool mayBeMissing, std::string_view what) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) {

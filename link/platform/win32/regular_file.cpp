@@ -139,6 +139,71 @@ FileResult readRegularFile(const std::string& path, uint64_t maxBytes, std::stri
     return {};
 }
 
+FileResult readRegularFileInPieces(const std::string& path,
+                                   const std::function<bool(std::string_view)>& piece,
+                                   std::string_view what) {
+    const std::wstring name = wide(path);
+    DWORD attributes = 0;
+    if (FileResult r = checkAttributes(name, path, what, false, &attributes, "open"); !r.ok()) return r;
+    Handle file(CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file.get() == INVALID_HANDLE_VALUE) return openFailure(GetLastError(), path, what, "open");
+    if (GetFileType(file.get()) != FILE_TYPE_DISK)
+        return failure(FileProblem::NotRegular, head("open", what, path),
+                       "it is a device or a pipe, not a file");
+    std::string buffer(size_t(1) << 20, '\0');
+    for (;;) {
+        DWORD n = 0;
+        if (!ReadFile(file.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &n, nullptr))
+            return failure(FileProblem::Failed, head("read", what, path), systemText(GetLastError()));
+        if (n == 0) break;
+        if (!piece(std::string_view(buffer.data(), n))) break;
+    }
+    return {};
+}
+
+FileResult appendRegularFile(const std::string& path, std::string_view whenNew, std::string_view whenOld,
+                             std::string_view what, bool* wasNew) {
+    const std::wstring name = wide(path);
+    DWORD attributes = 0;
+    if (FileResult r = checkAttributes(name, path, what, true, &attributes, "write"); !r.ok()) return r;
+    Handle file(CreateFileW(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file.get() == INVALID_HANDLE_VALUE) {
+        DWORD error = GetLastError();
+        if (error == ERROR_PATH_NOT_FOUND)
+            return failure(FileProblem::Missing, head("write", what, path), "its folder does not exist");
+        return openFailure(error, path, what, "write");
+    }
+    if (GetFileType(file.get()) != FILE_TYPE_DISK)
+        return failure(FileProblem::NotRegular, head("write", what, path),
+                       "it is a device or a pipe, not a file");
+    LARGE_INTEGER before{};
+    if (!GetFileSizeEx(file.get(), &before)) return openFailure(GetLastError(), path, what, "write");
+    const std::string_view bytes = before.QuadPart == 0 ? whenNew : whenOld;
+    if (wasNew) *wasNew = before.QuadPart == 0;
+    LARGE_INTEGER zero{};
+    if (!SetFilePointerEx(file.get(), zero, nullptr, FILE_END))
+        return openFailure(GetLastError(), path, what, "write");
+    // Put the file back as it was: a line written in part would run into the next one.
+    auto undo = [&](DWORD error) {
+        if (SetFilePointerEx(file.get(), before, nullptr, FILE_BEGIN)) SetEndOfFile(file.get());
+        return failure(error == ERROR_ACCESS_DENIED ? FileProblem::NoPermission : FileProblem::Failed,
+                       head("write", what, path), systemText(error));
+    };
+    size_t done = 0;
+    while (done < bytes.size()) {
+        DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1u << 20));
+        DWORD n = 0;
+        if (!WriteFile(file.get(), bytes.data() + done, chunk, &n, nullptr)) return undo(GetLastError());
+        if (n == 0) return undo(ERROR_WRITE_FAULT);
+        done += n;
+    }
+    if (!file.close())
+        return failure(FileProblem::Failed, head("write", what, path), systemText(GetLastError()));
+    return {};
+}
+
 FileResult checkRegularFile(const std::string& path, bool mayBeMissing, std::string_view what) {
     DWORD attributes = 0;
     return checkAttributes(wide(path), path, what, mayBeMissing, &attributes, "open");
