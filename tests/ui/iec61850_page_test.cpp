@@ -1,13 +1,17 @@
-// The IEC 61850 page of the real main window without a unit: the text rules of its fields, the
+// The IEC 61850 page of the real main window: without a unit, the text rules of its fields, the
 // dataset list and its actions, the dataset editor, the IED chooser of a file import, the notes of
-// what a load left out, the network input status, and saving an ICD file.
+// what a load left out, the network input status and saving an ICD file; against the simulated
+// unit, the transfers with their progress, Cancel and failures.
 #include "iec61850/icd_parser.h"
+#include "iec61850/settings_transfer.h"
 #include "tests/support/process.h"
+#include "tests/support/sim_process.h"
 #include "tests/ui/main_form_fixture.h"
 #include "ui/edit_ds_form.h"
 #include "ui/ied_selection_form.h"
 #include "ui/pages/iec61850_page.h"
 #include "ui/pages/iec61850_tabs.h"
+#include "ui/progress_dialog.h"
 
 #include <QCheckBox>
 #include <QFileDialog>
@@ -18,6 +22,7 @@
 
 #include <gmock/gmock.h>
 
+#include <csignal>
 #include <functional>
 
 namespace {
@@ -478,6 +483,148 @@ TEST_F(Iec61850PageTest, TheTransferCommandsNeedAConnectedUnit) {
         EXPECT_FALSE(kt::transferInProgress);
         EXPECT_FALSE(page->transferRunning());
     }
+}
+
+// ---- against the simulated unit ----------------------------------------------------------------
+
+class Iec61850OnlineTest : public Iec61850PageTest {
+protected:
+    void connectToSim(std::vector<std::string> extra = {}) {
+        std::vector<std::string> args{
+            "--tcp", "127.0.0.1:0",      "--firmware", "320", "--comm-option", "6", "--exit-with-parent",
+            "--log", dir.file("sim.log")};
+        args.insert(args.end(), extra.begin(), extra.end());
+        sim = std::make_unique<kt::test::SimProcess>(args);
+        open();
+        window->selectLink(*kt::parseLink(sim->tcpLink()));
+        child<QPushButton>("Comm_Button")->click();
+        ASSERT_TRUE(waitFor([&] { return text("netstatus_P") == "ONLINE"; }))
+            << text("netstatus_P").toStdString();
+        child<QTabWidget>("PageControl1")->setCurrentWidget(page);
+    }
+    // Clicks a transfer button: the click returns while the transfer runs on the connection's
+    // thread, with its progress shown; then waits for its end. Returns the progress maximum seen.
+    int transfer(const char* button) {
+        auto maximum = std::make_shared<int>(-1);
+        kt::test::whenShown("TProgressF",
+                            [maximum](QWidget* w) { *maximum = static_cast<kt::TProgressF*>(w)->maximum(); });
+        child<QPushButton>(button)->click();
+        EXPECT_TRUE(page->transferRunning()) << button;
+        EXPECT_TRUE(kt::transferInProgress);
+        EXPECT_FALSE(child<QPushButton>(button)->isEnabled()); // no second transfer meanwhile
+        EXPECT_TRUE(waitFor([&] { return !page->transferRunning(); }, std::chrono::seconds(60))) << button;
+        EXPECT_FALSE(kt::transferInProgress);
+        EXPECT_TRUE(child<QPushButton>(button)->isEnabled());
+        EXPECT_EQ(kt::test::visibleTopLevel("TProgressF"), nullptr);
+        return *maximum;
+    }
+    std::unique_ptr<kt::test::SimProcess> sim;
+};
+
+TEST_F(Iec61850OnlineTest, WhatIsWrittenToTheUnitIsReadBackWithTheEditedDataSet) {
+    connectToSim();
+    ASSERT_FALSE(HasFailure());
+    type("RCBIntegrityPeriodEdit", "2500");
+    type("GCBAppIDEdit", "1ab");
+    type("IEDNameEdit", "Feeder_7");
+    // A dataset made in the editor goes to the unit with its members in order.
+    child<QTabWidget>("Pag61850")->setCurrentIndex(2);
+    kt::test::whenShown("TEditDSForm", [&](QWidget* w) {
+        auto* f = static_cast<kt::TEditDSForm*>(w);
+        select(f, {"LD0", "MMXU1", "A"});
+        f->AddAction->trigger();
+        select(f, {"LD0", "LLN0", "Mod"});
+        f->AddAction->trigger();
+        f->LNComboBox->setCurrentIndex(f->LNComboBox->findText("GGIO1"));
+        f->DSNameEdit->setText("DS_Trip");
+        f->OKButton->click();
+    });
+    window->findChild<QAction*>("AddDSAction")->trigger();
+    ASSERT_EQ(items("DSListBox").size(), 4);
+    const kt::TDatasetConfig written = model().GetDataSet(3);
+    ASSERT_EQ(written.Count, 2);
+
+    answer = MessageResult::Yes;
+    EXPECT_EQ(transfer("cmdWriteUnit"), kt::WriteProgressSteps);
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[0].text, kt::WriteQuestionText);
+    EXPECT_EQ(messages[1].title, kt::WriteTitle);
+    EXPECT_EQ(messages[1].text, "Wrote the IEC 61850 settings to KT-740");
+
+    // The template again: nothing of the edit is left in the model before the read.
+    page->DevTypeComboBoxChange();
+    ASSERT_EQ(items("DSListBox").size(), 3);
+    ASSERT_NE(model().GetRCB(0).IntgPd, 2500u);
+    messages.clear();
+    EXPECT_EQ(transfer("cmdLoadUnit"), kt::ReadProgressSteps);
+    EXPECT_TRUE(messages.empty()) << messages.front().text.toStdString();
+    EXPECT_EQ(model().GetRCB(0).IntgPd, 2500u);
+    EXPECT_EQ(model().GetGCB(0).AppID, 0x1ABu);
+    EXPECT_EQ(field("IEDNameEdit"), "Feeder_7");
+    EXPECT_EQ(field("GCBAppIDEdit"), "01AB");
+    const kt::TDatasetConfig read = model().GetDataSet(3);
+    EXPECT_EQ(read.Count, written.Count);
+    for (size_t m = 0; m < written.Count; ++m)
+        EXPECT_EQ(model().MemberText(read.Members[m]), model().MemberText(written.Members[m]));
+    ASSERT_EQ(items("DSListBox").size(), 4);
+    EXPECT_THAT(items("DSListBox")[3].toStdString(), HasSubstr("DS_Trip"));
+    child<QListWidget>("DSListBox")->setCurrentRow(3);
+    EXPECT_EQ(items("ElementsListBox"), QStringList({"LD0/MMXU1.A (MX)", "LD0/LLN0.Mod (ST)"}));
+}
+
+TEST_F(Iec61850OnlineTest, CancelStopsBetweenRequestsAndSaysHowFarItGot) {
+    connectToSim({"--delay-ms", "15"});
+    ASSERT_FALSE(HasFailure());
+    struct Case {
+        const char* button;
+        const char* title;
+        const char* said;
+    } cases[] = {
+        {"cmdLoadUnit", kt::LoadTitle, "Reading the settings from KT-740 was cancelled at the "},
+        {"cmdWriteUnit", kt::WriteTitle, "Writing to KT-740 was stopped at the "},
+    };
+    answer = MessageResult::Yes;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.button);
+        messages.clear();
+        const kt::TRCBConfig rcbBefore = model().GetRCB(0);
+        const kt::TDatasetConfig dsBefore = model().GetDataSet(0);
+        child<QPushButton>(c.button)->click();
+        ASSERT_TRUE(page->transferRunning());
+        auto* progress = static_cast<kt::TProgressF*>(kt::test::visibleTopLevel("TProgressF"));
+        ASSERT_NE(progress, nullptr);
+        // The window stays live: the progress moves while the event loop runs.
+        ASSERT_TRUE(waitFor([&] { return progress->position() >= 5; }));
+        progress->findChild<QPushButton*>("Cancel_B")->click();
+        ASSERT_TRUE(waitFor([&] { return !page->transferRunning(); }));
+        EXPECT_FALSE(kt::transferInProgress);
+        ASSERT_FALSE(messages.empty());
+        EXPECT_EQ(messages.back().title, c.title);
+        EXPECT_THAT(messages.back().text.toStdString(), ::testing::StartsWith(c.said));
+        // A cancelled read changes nothing in the model.
+        if (std::string(c.button) == "cmdLoadUnit") {
+            EXPECT_EQ(model().GetRCB(0), rcbBefore);
+            EXPECT_EQ(model().GetDataSet(0), dsBefore);
+        }
+    }
+    // The connection is still there for the next transfer.
+    messages.clear();
+    transfer("cmdLoadUnit");
+    EXPECT_TRUE(messages.empty()) << messages.front().text.toStdString();
+}
+
+TEST_F(Iec61850OnlineTest, ASilentUnitFailsTheReadAtTheServerSettings) {
+    connectToSim();
+    ASSERT_FALSE(HasFailure());
+    const uint32_t period = model().GetRCB(0).IntgPd;
+    ASSERT_EQ(::kill(sim->pid(), SIGSTOP), 0);
+    transfer("cmdLoadUnit");
+    ::kill(sim->pid(), SIGCONT);
+    ASSERT_FALSE(messages.empty());
+    EXPECT_EQ(messages.back().title, kt::ReadFailedTitle);
+    EXPECT_THAT(messages.back().text.toStdString(),
+                ::testing::StartsWith("Couldn't read settings from KT-740: Error Position 2"));
+    EXPECT_EQ(model().GetRCB(0).IntgPd, period);
 }
 
 } // namespace

@@ -1000,7 +1000,6 @@ void Iec61850Page::beginTransfer(const QString& caption, int maximum, Transfer& 
     t.generation = context_.connection->generation();
     transferInProgress = true;
     auto* progress = new TProgressF(context_.window, caption, maximum);
-    progress->setAttribute(Qt::WA_DeleteOnClose);
     const uint64_t token = t.token;
     progress->setCancellable([this, token] { cancelTransfer(token); });
     t.progress = progress;
@@ -1011,7 +1010,11 @@ void Iec61850Page::beginTransfer(const QString& caption, int maximum, Transfer& 
 
 void Iec61850Page::endTransfer(uint64_t token) {
     if (!transfer_ || transfer_->token != token) return;
-    if (transfer_->progress) transfer_->progress->close();
+    // Hidden, not closed: closing a dialog rejects it, and its reject is the Cancel.
+    if (transfer_->progress) {
+        transfer_->progress->hide();
+        transfer_->progress->deleteLater();
+    }
     transfer_.reset();
     transferInProgress = false;
     for (QWidget* w : {static_cast<QWidget*>(ButtonPanel), static_cast<QWidget*>(Pag61850)})
