@@ -31,6 +31,7 @@ using kt::MessageResult;
 using kt::TICDParser;
 using kt::test::MainFormTest;
 using ::testing::HasSubstr;
+using ::testing::Not;
 
 class Iec61850PageTest : public MainFormTest {
 protected:
@@ -625,6 +626,51 @@ TEST_F(Iec61850OnlineTest, ASilentUnitFailsTheReadAtTheServerSettings) {
     EXPECT_THAT(messages.back().text.toStdString(),
                 ::testing::StartsWith("Couldn't read settings from KT-740: Error Position 2"));
     EXPECT_EQ(model().GetRCB(0).IntgPd, period);
+}
+
+TEST_F(Iec61850OnlineTest, ARefusedFieldSendsNothingAndAnEndedConnectionEndsTheTransfer) {
+    connectToSim({"--delay-ms", "15"});
+    ASSERT_FALSE(HasFailure());
+    answer = MessageResult::Yes;
+    child<QLineEdit>("MaskEdit1")->setText("192.168.001.300");
+    child<QPushButton>("cmdWriteUnit")->click();
+    EXPECT_FALSE(page->transferRunning());
+    EXPECT_FALSE(kt::transferInProgress);
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[1].title, kt::WriteTitle);
+    EXPECT_THAT(messages[1].text.toStdString(), ::testing::StartsWith("Nothing was written to KT-740:"));
+    EXPECT_THAT(messages[1].text.toStdString(), HasSubstr("300"));
+    for (const std::string& line : sim->logLines()) EXPECT_FALSE(line.starts_with("fc=16")) << line;
+
+    // Disable while a read runs: the read ends with the connection, said as such, and the page
+    // is free again.
+    messages.clear();
+    child<QPushButton>("cmdLoadUnit")->click();
+    ASSERT_TRUE(page->transferRunning());
+    auto* progress = static_cast<kt::TProgressF*>(kt::test::visibleTopLevel("TProgressF"));
+    ASSERT_NE(progress, nullptr);
+    ASSERT_TRUE(waitFor([&] { return progress->position() >= 3; }));
+    child<QPushButton>("Comm_Button")->click();
+    ASSERT_TRUE(waitFor([&] { return !page->transferRunning(); }));
+    EXPECT_FALSE(kt::transferInProgress);
+    EXPECT_TRUE(child<QPushButton>("cmdLoadUnit")->isEnabled());
+    ASSERT_FALSE(messages.empty());
+    EXPECT_THAT(messages.back().text.toStdString(), HasSubstr("cancelled"));
+    EXPECT_THAT(messages.back().text.toStdString(), Not(HasSubstr("Read the IEC 61850 settings")));
+}
+
+TEST_F(Iec61850OnlineTest, TheNetworkInputStatusFollowsThePasses) {
+    // Flags 780..781, then the status of each input.
+    connectToSim({"--set", "780=0,0,5,6"});
+    ASSERT_FALSE(HasFailure());
+    EXPECT_TRUE(waitFor([&] { return text("lblNIStat2") == "Uncommissioned"; }))
+        << text("lblNIStat2").toStdString();
+    EXPECT_EQ(text("lblNIStat3"), "Test/Uncommissioned");
+    EXPECT_EQ(text("lblNIStat1"), "OK");
+    EXPECT_EQ(child<QLabel>("lblNI1")->palette().color(QPalette::Window), QColor(Qt::green));
+    // Offline no status is known.
+    child<QPushButton>("Comm_Button")->click();
+    EXPECT_TRUE(waitFor([&] { return text("lblNIStat2").isEmpty(); }));
 }
 
 } // namespace
