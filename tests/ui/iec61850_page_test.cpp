@@ -523,8 +523,11 @@ protected:
 };
 
 TEST_F(Iec61850OnlineTest, WhatIsWrittenToTheUnitIsReadBackWithTheEditedDataSet) {
-    connectToSim();
+    connectToSim({"--serial", "305419"});
     ASSERT_FALSE(HasFailure());
+    // The operator starts from what the unit holds.
+    EXPECT_EQ(transfer("cmdLoadUnit"), kt::ReadProgressSteps);
+    EXPECT_TRUE(messages.empty()) << messages.front().text.toStdString();
     type("RCBIntegrityPeriodEdit", "2500");
     type("GCBAppIDEdit", "1ab");
     type("IEDNameEdit", "Feeder_7");
@@ -571,6 +574,28 @@ TEST_F(Iec61850OnlineTest, WhatIsWrittenToTheUnitIsReadBackWithTheEditedDataSet)
     EXPECT_THAT(items("DSListBox")[3].toStdString(), HasSubstr("DS_Trip"));
     child<QListWidget>("DSListBox")->setCurrentRow(3);
     EXPECT_EQ(items("ElementsListBox"), QStringList({"LD0/MMXU1.A (MX)", "LD0/LLN0.Mod (ST)"}));
+
+    // Saved, the file validates and carries the connected unit's name plate.
+    const QString target = QString::fromStdString(dir.file("unit.icd"));
+    kt::test::whenShown("SaveICDDialog", [&](QWidget* w) {
+        auto* d = static_cast<QFileDialog*>(w);
+        d->selectFile(target);
+        static_cast<QDialog*>(d)->accept(); // QFileDialog hides it
+    });
+    child<QPushButton>("cmdSaveFile")->click();
+    EXPECT_TRUE(messages.empty()) << messages.front().text.toStdString();
+    ASSERT_TRUE(QFile::exists(target));
+    TICDParser saved(target.toStdString(), -1);
+    EXPECT_EQ(saved.IEDName(), "Feeder_7");
+    EXPECT_EQ(saved.GetDataSet(3).Count, 2);
+    const std::string serial = saved.PhyNamValue("serNum");
+    ASSERT_FALSE(serial.empty());
+    EXPECT_EQ(std::stoul(serial), 305419u);
+    EXPECT_EQ(saved.PhyNamValue("swRev"), "320");
+    const std::string xsd = kt::test::sourcePath("third_party/scl-xsd/2007B4/SCL.xsd");
+    kt::test::CommandResult lint =
+        kt::test::runCommand({"/usr/bin/xmllint", "--noout", "--schema", xsd, target.toStdString()});
+    EXPECT_EQ(lint.exitCode, 0) << lint.err;
 }
 
 TEST_F(Iec61850OnlineTest, CancelStopsBetweenRequestsAndSaysHowFarItGot) {
