@@ -1,10 +1,18 @@
-// scl-info / scl-import: the IEC 61850 SCL reader and writer for scripts and support.
+// scl-info / scl-import: the IEC 61850 SCL reader and writer for scripts and support;
+// iec61850-read / iec61850-write: the unit's 61850 configuration to and from files, the same
+// transfers as the IEC 61850 page's buttons.
 #include "cli/cli.h"
 #include "cli/json.h"
+#include "cli/session.h"
 
 #include "iec61850/icd_parser.h"
+#include "iec61850/name_plate.h"
+#include "iec61850/settings_transfer.h"
+#include "monitor/device_rules.h"
 
+#include <filesystem>
 #include <iostream>
+#include <thread>
 
 namespace kt::cli {
 
@@ -296,10 +304,97 @@ int sclImport(std::span<const std::string> words) {
     return ExitOk;
 }
 
+// ---- the unit's 61850 configuration ------------------------------------------------------------
+
+using namespace std::chrono_literals;
+
+// A connected unit with the IEC 61850 option, and its first pass (the interfaces' addresses, the
+// time server and the name plate come from it, as in the window).
+UnitIdentification connect61850(Session& session) {
+    const UnitIdentification id = session.identify();
+    if (!isIec61850Option(id.commOption))
+        throw std::runtime_error(session.link() + " has no IEC 61850 option (communication option " +
+                                 std::to_string(id.commOption) + ")");
+    for (int waited = 0; !session.engine().lastPass() && waited < 200; ++waited)
+        std::this_thread::sleep_for(50ms);
+    return id;
+}
+
+// The device template of the unit's model type, as the window lists them in resources/.
+std::string deviceTemplate(const Args& args, const UnitIdentification& id) {
+    if (auto t = args.value("--template")) return *t;
+    const char* name = id.modelType == ModelTypeHV   ? "KT-740HV.icd"
+                       : id.modelType == ModelTypeAU ? "KT-740AU.icd"
+                                                     : "KT-740.icd";
+    return (std::filesystem::path(programFolder()) / "resources" / name).string();
+}
+
+int iec61850Read(std::span<const std::string> words) {
+    Args args(words, {"--resources"}, {"--one-ap"});
+    args.expectPositional(3);
+    const auto& pos = args.positional();
+    // The template is read first: a file that cannot be used fails before the unit is asked.
+    TICDParser parser(pos[1], -1);
+    Session session("iec61850-read", pos[0], args);
+    connect61850(session);
+    Awaited<Settings61850Read> reading;
+    submitRead61850(session.engine(), reading.callback());
+    Settings61850Read r = reading.get();
+    if (!r.ok()) throw std::runtime_error(describe(r.read, linkName(session.settings())));
+    // As "Load from KT-740" and then "Write to ICD File" with the tabs as the read left them.
+    writeWarnings(std::cerr, ApplyReadSettings(parser, r.settings));
+    TakeServerFieldsForSave(parser, ServerFieldTextsFromSettings(r.settings));
+    PassSnapshotPtr pass = session.engine().lastPass();
+    SetNamePlate(parser, pass.get(), pass ? NamePlateFromPass(*pass).swRev : std::string());
+    if (args.flag("--one-ap")) parser.TwoAccessPoints = false;
+    parser.SaveICD(pos[2]);
+    std::cout << describe(r.read) << " (" << session.link() << ") into " << pos[2] << '\n';
+    return ExitOk;
+}
+
+int iec61850Write(std::span<const std::string> words) {
+    Args args(words, {"--resources", "--template", "--ied", "--keep-alive", "--time-server"}, {});
+    args.expectPositional(2);
+    const auto& pos = args.positional();
+    if (TICDParser(pos[1], -1).IEDNames().empty())
+        throw std::runtime_error(pos[1] + " holds no IED to write");
+    Session session("iec61850-write", pos[0], args);
+    const UnitIdentification id = connect61850(session);
+    // As "Load from CID/ICD File" into the unit's device template, then "Write to KT-740": the
+    // file's datasets are taken over by their members' references in the unit's data model.
+    TICDParser parser(deviceTemplate(args, id), -1);
+    std::optional<std::string> ied = args.value("--ied");
+    NamedIedChoice choice(ied);
+    parser.ImportFile(pos[1], &choice);
+    if (ied && parser.IEDName() != *ied) throw std::runtime_error("no IED named " + *ied + " in " + pos[1]);
+    writeWarnings(std::cerr, parser.Warnings());
+    ServerFieldTexts texts = ServerFieldTextsFromParser(parser);
+    texts.keepAlive = args.value("--keep-alive").value_or("0"); // an SCL file carries none
+    if (auto t = args.value("--time-server")) texts.timeServer = *t;
+    Struct61850Settings settings;
+    try {
+        settings = BuildWriteSettings(texts, parser);
+    } catch (const std::exception& e) {
+        throw std::runtime_error(std::string("nothing was written to KT-740: ") + e.what());
+    }
+    Awaited<Write61850Result> writing;
+    submitWrite61850(session.engine(), std::move(settings), writing.callback());
+    const Write61850Result w = writing.get();
+    const std::string text = describe(w, linkName(session.settings()));
+    if (!w.ok()) throw std::runtime_error(text);
+    std::cout << text << " (" << session.link() << ") from " << pos[1] << '\n';
+    return ExitOk;
+}
+
 constexpr Command commands[] = {
     {"scl-info", "FILE [--ied NAME] [--json]", sclInfo},
     {"scl-import", "TEMPLATE FILE OUT [--ied NAME] [--one-ap] [--model TEXT] [--swrev TEXT] [--sernum TEXT]",
      sclImport},
+    {"iec61850-read", "LINK TEMPLATE OUT [--one-ap] [--resources DIR]", iec61850Read},
+    {"iec61850-write",
+     "LINK FILE [--template ICD] [--ied NAME] [--keep-alive SECONDS] [--time-server A.B.C.D] [--resources "
+     "DIR]",
+     iec61850Write},
 };
 
 } // namespace

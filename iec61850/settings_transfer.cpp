@@ -1,6 +1,7 @@
 #include "iec61850/settings_transfer.h"
 
 #include "iec61850/text_conversions.h"
+#include "monitor/monitor_thread.h"
 #include "monitor/register_codec.h"
 
 #include <algorithm>
@@ -636,6 +637,35 @@ std::string describe(const Write61850Result& r, std::string_view where, int unit
     return text;
 }
 
+// ---- the transfers as requests of a connection -------------------------------------------------
+
+RequestId submitRead61850(Monitor_Thread& engine, std::function<void(Settings61850Read)> done,
+                          std::function<void(const RequestProgress&)> progress) {
+    return engine.submit<Settings61850Read>(
+        "IEC 61850 read",
+        [](UnitLink& unit) {
+            Settings61850Read r;
+            r.read = ReadSettings61850(unit, r.settings);
+            r.link = r.read.link;
+            return r;
+        },
+        [done = std::move(done)](Settings61850Read r) {
+            // A request that never ran, or whose work failed outside the link, says so in `link`.
+            if (r.read.steps == 0 && r.read.errorPosition == ReadOk) r.read.link = r.link;
+            if (done) done(std::move(r));
+        },
+        std::move(progress));
+}
+
+RequestId submitWrite61850(Monitor_Thread& engine, Struct61850Settings settings,
+                           std::function<void(Write61850Result)> done,
+                           std::function<void(const RequestProgress&)> progress) {
+    return engine.submit<Write61850Result>(
+        "IEC 61850 write",
+        [settings = std::move(settings)](UnitLink& unit) { return WriteSettings61850(unit, settings); },
+        std::move(done), std::move(progress));
+}
+
 // ---- the pieces around the transfer -----------------------------------------------------------
 
 ServerFieldTexts ServerFieldTextsFromParser(const TICDParser& p) {
@@ -648,7 +678,61 @@ ServerFieldTexts ServerFieldTextsFromParser(const TICDParser& p) {
     t.psel = ToHex(p.AddressOpts.PSEL, 8);
     t.ssel = ToHex(p.AddressOpts.SSEL, 4);
     t.tsel = ToHex(p.AddressOpts.TSEL, 4);
+    for (int i = 0; i < Interfaces; ++i) {
+        t.ip[i] = IPToText(p.GetIPAddress(i));
+        t.mask[i] = IPToText(p.GetIPMask(i));
+        t.gateway[i] = IPToText(p.GetGateway(i));
+    }
     return t;
+}
+
+ServerFieldTexts ServerFieldTextsFromSettings(const Struct61850Settings& st) {
+    ServerFieldTexts t;
+    t.timeServer = st.TimeServerIPText;
+    t.iedName = st.IEDName;
+    t.keepAlive = std::to_string(st.KeepAlive);
+    t.apTitle = st.APTitle;
+    t.aeQualifier = std::to_string(static_cast<uint32_t>(st.AEQualifier));
+    t.psel = ToHex(st.PSEL, 8);
+    t.ssel = ToHex(static_cast<uint32_t>(st.SSEL), 4);
+    t.tsel = ToHex(static_cast<uint32_t>(st.TSEL), 4);
+    t.checkUpperAddresses = st.CheckUpperAddresses != 0;
+    t.ip = {st.IP1, st.IP2};
+    t.mask = {st.Mask1, st.Mask2};
+    t.gateway = {st.Gateway1, st.Gateway2};
+    return t;
+}
+
+void TakeServerFieldsForSave(TICDParser& p, const ServerFieldTexts& t) {
+    // Every address is checked before the model changes: an address that does not fit is never
+    // wrapped into another one.
+    auto address = [](const std::string& text, const char* what, int i) -> uint32_t {
+        std::string_view v = text;
+        while (!v.empty() && v.front() == ' ') v.remove_prefix(1);
+        while (!v.empty() && v.back() == ' ') v.remove_suffix(1);
+        if (v.empty()) return 0;
+        if (auto ip = ParseIPv4(v)) return *ip;
+        throw SettingsInputError(std::string(what) + " of interface " + std::to_string(i + 1) + ", " +
+                                 quoted(text) + ", is not four numbers from 0 to 255");
+    };
+    std::array<uint32_t, Interfaces> ip{}, mask{}, gateway{};
+    for (int i = 0; i < Interfaces; ++i) {
+        ip[i] = address(t.ip[i], "The IP address", i);
+        mask[i] = address(t.mask[i], "The subnet mask", i);
+        gateway[i] = address(t.gateway[i], "The gateway", i);
+    }
+    p.SetIEDName(t.iedName);
+    for (int i = 0; i < Interfaces; ++i) {
+        p.SetIPAddress(i, ip[i]);
+        p.SetGateway(i, gateway[i]);
+        p.SetIPMask(i, mask[i]);
+    }
+    p.AddressOpts.APTitle = t.apTitle;
+    p.AddressOpts.AEQualifier =
+        static_cast<int32_t>(ParseDecimalIn(t.aeQualifier, INT32_MIN, INT32_MAX).value_or(12));
+    p.AddressOpts.PSEL = static_cast<uint32_t>(HexToInt(t.psel));
+    p.AddressOpts.SSEL = static_cast<uint16_t>(HexToInt(t.ssel));
+    p.AddressOpts.TSEL = static_cast<uint16_t>(HexToInt(t.tsel));
 }
 
 uint32_t ParseTimeServerText(std::string_view text) {

@@ -17,12 +17,16 @@
 #include "link/link_result.h"
 #include "monitor/unit_link.h"
 
+#include <array>
 #include <cstdint>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 namespace kt {
+
+class Monitor_Thread;
 
 // The parts of the unit's 61850 settings, in the order the sequences take them.
 enum class Settings61850Part : uint8_t { Server, RCB, DataSet, GCB, NI };
@@ -111,6 +115,25 @@ std::vector<std::string> CheckWriteSettings(const Struct61850Settings& settings)
 std::string describe(const Read61850Result& result, std::string_view where = {}, int unit = 254);
 std::string describe(const Write61850Result& result, std::string_view where = {}, int unit = 254);
 
+// ---- the transfers as requests of a connection -------------------------------------------------
+// The window's buttons and the command-line tool submit the transfers through these, so both run
+// the same sequence on the connection's thread and get the same typed results back.
+
+// A read with the settings it read (use them only when ok()).
+struct Settings61850Read {
+    LinkResult link = LinkResult::failure(LinkStatus::Cancelled);
+    Read61850Result read;
+    Struct61850Settings settings;
+
+    bool ok() const { return read.ok(); }
+};
+
+RequestId submitRead61850(Monitor_Thread& engine, std::function<void(Settings61850Read)> done,
+                          std::function<void(const RequestProgress&)> progress = {});
+RequestId submitWrite61850(Monitor_Thread& engine, Struct61850Settings settings,
+                           std::function<void(Write61850Result)> done,
+                           std::function<void(const RequestProgress&)> progress = {});
+
 // ---- the pieces around the transfer -----------------------------------------------------------
 
 // The Server tab's fields as texts, as the operator typed them.
@@ -124,10 +147,22 @@ struct ServerFieldTexts {
     std::string ssel;        // hex, up to 4 digits
     std::string tsel;        // hex, up to 4 digits
     bool checkUpperAddresses = false;
+    // The two interfaces, dotted (the unit's own addresses; saved into files, not written by the
+    // transfer).
+    std::array<std::string, Interfaces> ip, mask, gateway;
 };
 
 // The texts the Server tab shows for a parser (keep-alive "0": SCL files carry none).
 ServerFieldTexts ServerFieldTextsFromParser(const TICDParser& parser);
+// The texts the Server tab shows after a read from the unit.
+ServerFieldTexts ServerFieldTextsFromSettings(const Struct61850Settings& settings);
+
+// What saving a file takes from the Server tab into the model: the IED name (which renames the
+// document's IED), the interfaces' addresses (an empty field is 0.0.0.0), the AP title, the AE
+// qualifier (12 when it is not a number) and the selectors. Throws SettingsInputError, before
+// anything changes, for an address that is not four numbers 0..255, and ModelError for an IED
+// name with other characters than letters, digits, "_" and spaces.
+void TakeServerFieldsForSave(TICDParser& parser, const ServerFieldTexts& texts);
 
 // The time server text of the Server tab: four octets 0..255 ("192.168.001.010" in the tab's
 // three-character fields, or plain dotted); all blank is 0 (no time server). Throws

@@ -3,6 +3,7 @@
 #include "ui/dialog_helpers.h"
 
 #include <QProgressBar>
+#include <QPushButton>
 
 namespace kt {
 
@@ -11,6 +12,8 @@ constexpr int ClientWidth = 400;
 constexpr int ClientHeight = 50;
 constexpr int Margin = 10;
 constexpr int BarHeight = 20;
+constexpr int ButtonWidth = 75;
+constexpr int ButtonHeight = 25;
 } // namespace
 
 TProgressF::TProgressF(QWidget* owner, const QString& caption, int maximum)
@@ -40,6 +43,35 @@ void TProgressF::setPosition(int position) {
 
 int TProgressF::position() const {
     return ProgressBar1->value();
+}
+
+void TProgressF::setCancellable(std::function<void()> onCancel) {
+    onCancel_ = std::move(onCancel);
+    if (!Cancel_B) {
+        Cancel_B = new QPushButton("Cancel", this);
+        Cancel_B->setObjectName("Cancel_B");
+        connect(Cancel_B, &QPushButton::clicked, this, &TProgressF::cancel);
+    }
+    const int height = ClientHeight + ButtonHeight + Margin;
+    setFixedSize(ClientWidth, height);
+    ProgressBar1->setGeometry(Margin, Margin, ClientWidth - 2 * Margin, BarHeight);
+    Cancel_B->setGeometry((ClientWidth - ButtonWidth) / 2, height - ButtonHeight - Margin, ButtonWidth,
+                          ButtonHeight);
+    Cancel_B->setEnabled(true);
+    Cancel_B->show();
+}
+
+void TProgressF::cancel() {
+    if (!onCancel_) return;
+    auto onCancel = std::move(onCancel_);
+    onCancel_ = nullptr;
+    Cancel_B->setEnabled(false);
+    Cancel_B->setText("Stopping");
+    onCancel();
+}
+
+void TProgressF::reject() {
+    cancel();
 }
 
 } // namespace kt

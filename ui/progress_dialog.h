@@ -2,12 +2,16 @@
 
 #include <QDialog>
 
+#include <functional>
+
 class QProgressBar;
+class QPushButton;
 
 namespace kt {
 
-// Progress of a long operation on the GUI thread (the 61850 transfers). The caller shows it,
-// moves the position as it works and closes it. Child: `ProgressBar1`.
+// Progress of a long operation (the 61850 transfers). The caller shows it, moves the position as
+// the work reports and closes it. Children: `ProgressBar1`, and `Cancel_B` once the operation can
+// be cancelled.
 class TProgressF : public QDialog {
     Q_OBJECT
 public:
@@ -15,12 +19,23 @@ public:
 
     void setMaximum(int maximum);
     int maximum() const;
-    // Moves the bar and repaints at once, since the caller keeps the event loop busy.
+    // Moves the bar and repaints at once.
     void setPosition(int position);
     int position() const;
+    // Offers a Cancel button (Escape does the same) that calls `onCancel` once; the dialog stays
+    // open until its owner closes it, since the operation stops at its next step.
+    void setCancellable(std::function<void()> onCancel);
+
+protected:
+    // The dialog closes with its operation, never by itself.
+    void reject() override;
 
 private:
+    void cancel();
+
     QProgressBar* ProgressBar1;
+    QPushButton* Cancel_B = nullptr;
+    std::function<void()> onCancel_;
 };
 
 } // namespace kt
