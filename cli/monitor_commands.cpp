@@ -55,8 +55,7 @@ int identifyCommand(std::span<const std::string> words) {
         std::cout << '\n';
     } else {
         std::cout << "model code\t" << id.modelCode << "\nfirmware\t" << id.firmwareRaw
-                  << (isPrototype(id.firmwareRaw) ? " (prototype)" : "") << "
-version	" << printable(id.version)
+                  << (isPrototype(id.firmwareRaw) ? " (prototype)" : "") << "\nversion\t" << printable(id.version)
                   << "\nmodel type\t" << id.modelType << "\ncommunication option\t" << id.commOption
                   << "\nregister file\t" << printable(id.registerFile) << "\nfile version\t"
                   << id.firmwareVersion << "\npoll count\t" << id.pollCount << "\nchunk size\t"

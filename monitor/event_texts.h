@@ -68,18 +68,6 @@ inline constexpr int LegacyEventGridRows = int(LegacyEventRecordCount) + 1;
 inline constexpr std::string_view LegacyEventOrderText =
     "Record 0 is the newest record, and Record 9 is the oldest";
 
-struct LegacyEventRecord {
-    uint8_t tripCause = 0;
-    uint8_t currentPercent = 0;
-    uint8_t voltagePercent = 0;
-    int16_t resistanceChange = 0; // ohms, most significant byte first in the block
-    bool operator==(const LegacyEventRecord&) const = default;
-};
-
-// Ten records, record 0 (the newest) first; nothing unless the block is exactly 50 bytes.
-std::optional<std::array<LegacyEventRecord, LegacyEventRecordCount>>
-decodeLegacyEventBlock(std::span<const uint8_t> block);
-
 // Trip cause code of a legacy record (one bit set); 0 and codes with several bits give "0".
 std::string LegacyTripCauseText(int code);
 // The five headings of row 0.

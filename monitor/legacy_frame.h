@@ -5,7 +5,6 @@
 // identification byte and the rule that only a stable version is shown, the bit texts, the event
 // block, and the status view the Summary and "Detailed Status and Config" pages show for a frame.
 
-#include "monitor/event_texts.h"
 #include "monitor/status_captions.h"
 #include "ui/ct_voltage.h"
 
@@ -20,7 +19,9 @@
 namespace kt {
 
 inline constexpr size_t LegacyFrameSize = 24;
-inline constexpr size_t LegacyEventRecordSize = 5; // LegacyEventRecordCount of them in the block
+inline constexpr size_t LegacyEventRecordSize = 5;
+inline constexpr size_t LegacyEventRecordCount = 10;
+inline constexpr size_t LegacyEventBlockSize = LegacyEventRecordSize * LegacyEventRecordCount;
 using LegacyFrame = std::array<uint8_t, LegacyFrameSize>;
 using LegacyEventBlock = std::array<uint8_t, LegacyEventBlockSize>;
 
@@ -106,7 +107,19 @@ std::string_view legacyBitText(LegacyBitRow row, int bit, bool set, int32_t mode
 LegacyBitTexts legacyBitTexts(LegacyBitRow row, uint8_t bits, int32_t model);
 
 // ---- Event block: ten records of five bytes, the newest first ----
-// Its records and texts are those of the event records view (monitor/event_texts.h).
+// Their texts are those of the event records view (monitor/event_texts.h).
+
+struct LegacyEventRecord {
+    uint8_t tripCause = 0;
+    uint8_t currentPercent = 0;
+    uint8_t voltagePercent = 0;
+    int16_t resistanceChange = 0; // ohms, most significant byte first in the block
+    bool operator==(const LegacyEventRecord&) const = default;
+};
+
+// Ten records, record 0 (the newest) first; nothing unless the block is exactly 50 bytes.
+std::optional<std::array<LegacyEventRecord, LegacyEventRecordCount>>
+decodeLegacyEventBlock(std::span<const uint8_t> block);
 
 using LegacyEventRecords = std::array<LegacyEventRecord, LegacyEventRecordCount>;
 // The block a unit sends for these records (the simulator's side). Records after the tenth are

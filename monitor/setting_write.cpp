@@ -1,7 +1,7 @@
 #include "monitor/setting_write.h"
 
 #include "monitor/datalog.h"
-#include "monitor/text_file.h"
+#include "link/platform/regular_file.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -134,24 +134,16 @@ std::string SettingWriteLog::pathFor(const ClockFields& day) const {
 bool SettingWriteLog::writeKept(std::string& reason) {
     while (!kept_.empty()) {
         const Kept& k = kept_.front();
-        OpenedTextFile file = openTextFile(k.path, TextFileMode::Append);
-        if (!file) {
-            reason = k.path + ": " + file.reason;
-            return false;
-        }
         // A new file opens with its title; a session's first line in a file with its heading.
-        std::string data;
-        if (file.size == 0) {
-            data += ByteOrderMark;
-            data += SettingLogTitle;
-            data += LineEnd;
-        }
-        const bool headed = file.size > 0 && headedPath_ == k.path && headedSession_ == k.session;
-        if (!headed) data += k.heading;
-        data += k.line;
-        std::string why;
-        if (!writeAll(file.file.get(), data, &why) || !closeTextFile(file.file, &why)) {
-            reason = k.path + ": " + why;
+        // One append per line: the file ends with all of it or none of it.
+        std::string whenNew = std::string(ByteOrderMark) + std::string(SettingLogTitle) + std::string(LineEnd) +
+                              k.heading + k.line;
+        const bool headed = headedPath_ == k.path && headedSession_ == k.session;
+        std::string whenOld = (headed ? std::string() : k.heading) + k.line;
+        const platform::FileResult written =
+            platform::appendRegularFile(k.path, whenNew, whenOld, "setting write log");
+        if (!written.ok()) {
+            reason = written.message;
             return false;
         }
         headedPath_ = k.path;

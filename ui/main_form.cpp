@@ -152,8 +152,6 @@ void TMainForm::buildPages() {
     legacyDetails_ = new LegacyDetailsPage;
     detailed_ = new DetailedStatusPage;
     configuration_ = new ConfigurationPage(*context_);
-    // The setting write log goes beside the data log, whose folder starts as the program's own.
-    configuration_->setWriteLogFolder(programFolder_);
     connect(configuration_, &ConfigurationPage::ctDialogClosed, this, [this](bool accepted) {
         if (accepted) portSelectionChanged_ = true;
         savePreferences();
@@ -184,6 +182,7 @@ void TMainForm::buildPages() {
     connect(bars_->datalog_P, &StatusPanel::clicked, this, &TMainForm::Change_Datalog_Settings);
     datalog_ = new DatalogComponent(*this, *context_);
     legacyEvents_->onSaved = [this] { datalog_->settings().datalogHeaderPending = true; };
+    followDatalogFolder();
 
     setCentralWidget(central);
 }
@@ -264,6 +263,7 @@ void TMainForm::applyPreferences(const ProgramPreferences& stored) {
     bars_->network_P->setText(working_.network == 0 ? communication_->selectedPortName()
                                                     : communication_->addressText());
     configuration_->writeEssentialSettingsNotice();
+    followDatalogFolder();
 }
 
 void TMainForm::restorePosition(int left, int top) {
@@ -723,6 +723,13 @@ void TMainForm::ProgramSettings1Click() {
 
 void TMainForm::Change_Datalog_Settings() {
     datalog_->Change_Datalog_Settings();
+    followDatalogFolder();
+}
+
+void TMainForm::followDatalogFolder() {
+    // The setting write log sits beside the data log; until a folder is chosen, the program's.
+    const std::string& folder = datalog_->settings().datalogFolder;
+    configuration_->setWriteLogFolder(folder.empty() ? programFolder_ : QString::fromStdString(folder));
 }
 
 void TMainForm::OpenDatalog1Click() {

@@ -90,6 +90,7 @@ public:
     void PageControl1Change();
     // Data Logging > Settings and a click on `datalog_P`; File > Open Data Log and Live Trend.
     void Change_Datalog_Settings();
+    void followDatalogFolder();
     void OpenDatalog1Click();
     void LiveTrend1Click();
 

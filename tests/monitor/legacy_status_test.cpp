@@ -1,5 +1,6 @@
 // The legacy units' frame decoding without a port: switch positions, the identification byte and
 // its memory, the bit texts, the event block and the status view of a frame.
+#include "monitor/event_texts.h"
 #include "monitor/legacy_frame.h"
 #include "monitor/status_decoding.h"
 

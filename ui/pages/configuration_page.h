@@ -53,7 +53,7 @@ public:
 
     // An editor lies over a value cell: a refresh must not rebuild the grid under it (the page
     // itself then updates only the other rows and applies a new layout once the editor closes).
-    bool editorOpen() const;
+    bool editorOpen() const override;
 
     // Writes `value` into `reg` as the CT dialog does (the System menu's "Earth-Fault CT" and the
     // grid's CT rating row): false when nothing could be asked of the unit.
