@@ -8,11 +8,13 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QtTest/QTest>
 
 #include <benchmark/benchmark.h>
 
+#include <csignal>
 #include <fstream>
 #include <string>
 
@@ -65,6 +67,38 @@ void BM_StartupToFirstPaint(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_StartupToFirstPaint)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// One status refresh of the connected window (values, labels, grids and pages) for a pass of the
+// largest register file, with the window shown on its Detailed Status page. The pass is the
+// window's own last one, handed to it again; the link is paused so no other pass interferes.
+void BM_StatusRefreshLargestFile(benchmark::State& state) {
+    kt::test::SimProcess sim({"--tcp", "127.0.0.1:0", "--firmware", "320", "--comm-option", "6", "--set", "199=1"});
+    kt::QSettingsPreferencesStore store(settingsFolder() + "/refresh.ini");
+    kt::MainFormOptions o = options(store);
+    o.connectLink = *kt::parseLink(sim.tcpLink());
+    kt::TMainForm window(std::move(o));
+    window.show();
+    QElapsedTimer clock;
+    clock.start();
+    while (window.refreshCount() < 3 && clock.elapsed() < 20000) QTest::qWait(20);
+    kt::PassSnapshotPtr pass = window.lastPass();
+    if (!pass) {
+        state.SkipWithError("the window did not come online");
+        return;
+    }
+    if (auto* pages = window.findChild<QTabWidget*>("PageControl1"))
+        for (int i = 0; i < pages->count(); ++i)
+            if (pages->tabText(i) == "Detailed Status") pages->setCurrentIndex(i);
+    ::kill(sim.pid(), SIGSTOP);
+    for (auto _ : state) {
+        window.UpdateUnitStatus(pass);
+        // The repaint the refresh asked for belongs to its cost.
+        QCoreApplication::processEvents();
+    }
+    ::kill(sim.pid(), SIGCONT);
+    window.close();
+}
+BENCHMARK(BM_StatusRefreshLargestFile)->Unit(benchmark::kMicrosecond)->Repetitions(5)->ReportAggregatesOnly(true);
 
 void BM_ResidentMemoryConnected(benchmark::State& state) {
     int seconds = 60;
