@@ -71,6 +71,7 @@ class Soak:
         self.lock = threading.Lock()
         self.stop = threading.Event()
         self.legacy_runs = 0
+        self.monitor_ends = 0
         self.legacy_failures = 0
 
     def error(self, text):
@@ -110,11 +111,7 @@ class Soak:
 
     # ---- the command-line monitor: one JSON line per pass ----
     def monitor_thread(self):
-        starts = 0
         while not self.stop.is_set():
-            starts += 1
-            if starts > 1:
-                self.error("ktmon740-cli monitor ended; started again")
             self.monitor = subprocess.Popen(
                 [os.path.join(self.bin, "ktmon740-cli"), "monitor", f"tcp://127.0.0.1:{self.port}", "--json"],
                 stdout=subprocess.PIPE, stderr=open(os.path.join(self.work, "monitor.err"), "a"), text=True)
@@ -131,9 +128,17 @@ class Soak:
                         self.error(f"pass {p.get('pass')}: register {reg} shows {got!r}, the unit has {want!r}")
                 with self.lock:
                     self.passes.append(time.monotonic())
-            self.monitor.wait()
-            if not self.stop.is_set():
-                time.sleep(1)
+            code = self.monitor.wait()
+            if self.stop.is_set():
+                break
+            # Exit 1 with its reason is the tool's answer to a unit it cannot identify or that
+            # stayed silent for 45 s (as the window disconnects); anything else is a fault.
+            if code == 1:
+                with self.lock:
+                    self.monitor_ends += 1
+            else:
+                self.error(f"ktmon740-cli monitor ended with {code}")
+            time.sleep(1)
 
     # ---- an older unit beside them: frames through the listener ----
     def legacy_check(self):
@@ -237,6 +242,7 @@ class Soak:
             "RSS at start (KiB)": rss_start,
             "RSS at end (KiB)": rss_end,
             "window alive at the end": gui_alive,
+            "monitor ended by an unreachable unit and started again": self.monitor_ends,
             "legacy listener runs": self.legacy_runs,
             "legacy listener failures": self.legacy_failures,
             "errors": self.errors,
