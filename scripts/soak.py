@@ -72,6 +72,8 @@ class Soak:
         self.stop = threading.Event()
         self.legacy_runs = 0
         self.monitor_ends = 0
+        self.damaged_runs = 0
+        self.damaged_passes = 0
         self.legacy_failures = 0
 
     def error(self, text):
@@ -100,7 +102,7 @@ class Soak:
         self.sim = None
 
     def plan(self):
-        kind = self.rng.choice(["clean", "exceptions", "late", "drops", "silence", "clean"])
+        kind = self.rng.choice(["clean", "exceptions", "late", "drops", "silence", "damaged", "clean"])
         if kind == "exceptions":
             return kind, ["--exception-every", str(self.rng.randint(2, 9))]
         if kind == "late":
@@ -139,6 +141,44 @@ class Soak:
             else:
                 self.error(f"ktmon740-cli monitor ended with {code}")
             time.sleep(1)
+
+    # ---- damaged answers: a serial unit whose answers carry a bad CRC now and then ----
+    def damaged_check(self, seconds):
+        out = os.path.join(self.work, "rtu.out")
+        every = self.rng.randint(2, 9)
+        sim = subprocess.Popen([os.path.join(self.bin, "kt740sim"), "--rtu", "--firmware", "300", "--serial", "4242",
+                                "--bad-crc-every", str(every), "--exit-with-parent"],
+                               stdout=open(out, "w"), stderr=subprocess.DEVNULL)
+        try:
+            pty = wait_for_line(out, "listening rtu ", sim)
+            if pty is None:
+                self.error("the serial simulator did not start")
+                return
+            self.damaged_runs += 1
+            mon = subprocess.Popen([os.path.join(self.bin, "ktmon740-cli"), "monitor", f"serial:{pty}", "--json"],
+                                   stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+            timer = threading.Timer(seconds, mon.terminate)
+            timer.start()
+            passes = 0
+            for line in mon.stdout:
+                try:
+                    p = json.loads(line)
+                except ValueError:
+                    self.error(f"serial monitor printed a line that is not JSON: {line[:80]!r}")
+                    continue
+                passes += 1
+                for reg, want in EXPECTED.items():
+                    got = p.get("values", {}).get(reg, {}).get("value")
+                    if got is not None and got != want:
+                        self.error(f"bad CRC every {every}: register {reg} shows {got!r}, the unit has {want!r}")
+            timer.cancel()
+            code = mon.wait()
+            self.damaged_passes += passes
+            if code not in (0, -signal.SIGTERM) or passes == 0:
+                self.error(f"serial monitor with a bad CRC every {every}: exit {code}, {passes} passes")
+        finally:
+            sim.terminate()
+            sim.wait()
 
     # ---- an older unit beside them: frames through the listener ----
     def legacy_check(self):
@@ -193,6 +233,8 @@ class Soak:
                 if self.sim.poll() is None:
                     self.sim.send_signal(signal.SIGUSR2)
                 time.sleep(max(0, length - quiet - length // 3))
+            elif kind == "damaged":
+                self.damaged_check(length)
             else:
                 time.sleep(length)
             if segment % 5 == 0:
@@ -243,6 +285,8 @@ class Soak:
             "RSS at end (KiB)": rss_end,
             "window alive at the end": gui_alive,
             "monitor ended by an unreachable unit and started again": self.monitor_ends,
+            "serial runs with damaged answers": self.damaged_runs,
+            "good passes through damaged answers": self.damaged_passes,
             "legacy listener runs": self.legacy_runs,
             "legacy listener failures": self.legacy_failures,
             "errors": self.errors,

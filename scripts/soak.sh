@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Soak: the window (offscreen) and the command-line monitor against the simulator for MINUTES with
-# a random fault plan (silence, exception answers, late answers, dropped connections, restarts,
+# a random fault plan (silence, exception answers, damaged answers, late answers, dropped connections, restarts,
 # and an older unit's frames with noise). Builds first; the report goes to stdout and, as JSON,
 # to build/soak-report.json. Exit 1 on any error.
 #   scripts/soak.sh MINUTES [--seed N]
