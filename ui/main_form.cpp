@@ -608,7 +608,8 @@ void TMainForm::UpdateLegacyStatus(const LegacyFrame& frame) {
 }
 
 void TMainForm::applySelectionPanels(const SelectionPanelTexts& texts) {
-    ObjectNameSelectionPanels panels(this);
+    if (!selectionPanels_) selectionPanels_ = std::make_unique<ObjectNameSelectionPanels>(this);
+    ObjectNameSelectionPanels& panels = *selectionPanels_;
     for (SelectionPanel p :
          {SelectionPanel::unit_P, SelectionPanel::voltage_P, SelectionPanel::zsct_P,
           SelectionPanel::ef_connection_P, SelectionPanel::ct_secondary_P, SelectionPanel::ct_primary_P})

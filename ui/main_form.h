@@ -33,6 +33,7 @@ class DatalogComponent;
 class DetailedStatusPage;
 class EventRecordsPage;
 class Iec61850Page;
+class ObjectNameSelectionPanels;
 class LegacyDetailsPage;
 class LegacyEventsPage;
 class QtGuiDispatcher;
@@ -253,6 +254,7 @@ private:
     LegacyStatusView legacyView_;
     NetworkInputs networkInputs_;
     PassSnapshotPtr lastPass_;
+    std::unique_ptr<ObjectNameSelectionPanels> selectionPanels_; // found once, on the first pass
 
     // A child of the window (its timers are found by name), deleted first in the destructor:
     // every engine and listener stops and is joined before the dispatcher and the pages go.

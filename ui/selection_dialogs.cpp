@@ -7,7 +7,12 @@ namespace kt {
 
 void ObjectNameSelectionPanels::setPanelText(SelectionPanel panel, std::string_view text) {
     if (!root_) return;
-    QWidget* w = root_->findChild<QWidget*>(QString::fromUtf8(selectionPanelName(panel).data()));
+    auto known = found_.find(panel);
+    if (known == found_.end() || !known->second)
+        known = found_.insert_or_assign(panel, root_->findChild<QWidget*>(
+                                                   QString::fromUtf8(selectionPanelName(panel).data())))
+                    .first;
+    QWidget* w = known->second;
     if (!w) return; // a window without that panel simply does not show it
     w->setProperty("text", QString::fromUtf8(text.data(), qsizetype(text.size())));
 }

@@ -7,6 +7,7 @@
 #include <QWidget>
 
 #include <functional>
+#include <map>
 
 namespace kt {
 
@@ -20,6 +21,9 @@ public:
 
 private:
     QPointer<QWidget> root_;
+    // Found once: a search of the whole window for each panel on every pass costs more than
+    // the rest of the refresh of the status bars.
+    std::map<SelectionPanel, QPointer<QWidget>> found_;
 };
 
 // Writes a value to a unit register (the engine's writeValue); false when the write failed.

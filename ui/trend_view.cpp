@@ -353,8 +353,17 @@ void TrendView::scheduleRefresh() {
     if (refreshPending_) return;
     refreshPending_ = true;
     QTimer::singleShot(0, this, [this] {
-        if (refreshPending_) refresh();
+        if (!refreshPending_) return;
+        // A hidden view (the live trend until it is asked for) draws when it is shown: the
+        // chart's relayout would otherwise be paid on every pass for nothing.
+        if (!isVisible()) return;
+        refresh();
     });
+}
+
+void TrendView::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (refreshPending_) refresh();
 }
 
 int TrendView::plotColumns() const {

@@ -67,6 +67,9 @@ public:
 signals:
     void visibleRangeChanged();
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
     friend class TrendChartView;
     void scheduleRefresh();

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <fstream>
 #include <stdexcept>
 #include <thread>
 
@@ -83,6 +84,26 @@ std::string SimProcess::stdoutText() const {
 }
 std::string SimProcess::stderrText() const {
     return readFile(dir_.file("stderr"));
+}
+
+bool SimProcess::freeze() {
+    if (::kill(pid(), SIGSTOP) != 0) return false;
+    const auto end = std::chrono::steady_clock::now() + 5s;
+    const std::string statPath = "/proc/" + std::to_string(pid()) + "/stat";
+    while (std::chrono::steady_clock::now() < end) {
+        std::ifstream stat(statPath);
+        std::string line;
+        std::getline(stat, line);
+        // "PID (COMM) STATE ...": the state follows the last ')'.
+        const size_t close = line.rfind(')');
+        if (close != std::string::npos && close + 2 < line.size() && line[close + 2] == 'T') return true;
+        std::this_thread::sleep_for(2ms);
+    }
+    return false;
+}
+
+void SimProcess::thaw() {
+    ::kill(pid(), SIGCONT);
 }
 
 bool SimProcess::running() {

@@ -26,6 +26,11 @@ public:
     SimProcess(const SimProcess&) = delete;
     SimProcess& operator=(const SimProcess&) = delete;
 
+    // Stops the simulator (SIGSTOP) and waits until the system says it is stopped, so not even an
+    // answer under way leaves it afterwards; false when it did not stop within 5 s.
+    bool freeze();
+    void thaw(); // SIGCONT
+
     const std::string& tcpEndpoint() const { return tcpEndpoint_; } // HOST:PORT, empty without --tcp
     uint16_t tcpPort() const { return tcpPort_; }
     std::string tcpLink() const { return "tcp://" + tcpEndpoint_; } // the link notation of the tools

@@ -643,9 +643,9 @@ TEST_F(Iec61850OnlineTest, ASilentUnitFailsTheReadAtTheServerSettings) {
     connectToSim();
     ASSERT_FALSE(HasFailure());
     const uint32_t period = model().GetRCB(0).IntgPd;
-    ASSERT_EQ(::kill(sim->pid(), SIGSTOP), 0);
+    ASSERT_TRUE(sim->freeze());
     transfer("cmdLoadUnit");
-    ::kill(sim->pid(), SIGCONT);
+    sim->thaw();
     ASSERT_FALSE(messages.empty());
     EXPECT_EQ(messages.back().title, kt::ReadFailedTitle);
     EXPECT_THAT(messages.back().text.toStdString(),
