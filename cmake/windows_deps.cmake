@@ -20,10 +20,9 @@ set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)
 add_subdirectory(${KT_GTEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
 
 # The tests that run on Windows: the core's own logic, without the simulator, pseudo-terminals
-# or POSIX processes. Tests not listed are configured but not built or run.
+# or POSIX processes (nor Qt). Tests not listed are configured but not built or run.
 set(KT_WINDOWS_TESTS
     test_engine_threads
-    test_cli_json
     test_ct_voltage
     test_engine_fake
     test_iec61850_model
