@@ -136,7 +136,7 @@ void SetpointsModel::setCells(const SetpointsCells& cells) {
 }
 
 void SetpointsModel::clear() {
-    SetpointsCells blank{};
+    SetpointsCells blank; // not "{}": clang 14 crashes value-initialising this array of strings
     writeSetpointsHeader(blank);
     setCells(blank);
 }
