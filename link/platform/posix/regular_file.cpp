@@ -73,6 +73,10 @@ public:
     Fd(const Fd&) = delete;
     Fd& operator=(const Fd&) = delete;
     int get() const { return fd_; }
+    void reset(int fd) {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = fd;
+    }
     // Closes now and reports the close's own error (a late write error on some file systems).
     int close() {
         int r = ::close(fd_);
@@ -126,21 +130,31 @@ std::string writeFailureText(int error) {
     return std::strerror(error);
 }
 
-} // namespace
+// Writes all of bytes, through interruptions and short writes; 0, or the errno that stopped it.
+int writeAll(int fd, std::string_view bytes) {
+    FileSizeSignalGuard noSignal;
+    size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return errno;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return 0;
+}
 
-FileResult readRegularFile(const std::string& path, uint64_t maxBytes, std::string& bytes,
-                           std::string_view what) {
-    bytes.clear();
-    // stat first, so that a FIFO or a device is never opened at all.
-    struct stat st {};
+// Opens a regular file for reading, blocking reads; st is its fstat. The stat comes first, so
+// that a FIFO or a device is never opened at all; O_NONBLOCK and the fstat refuse one swapped in
+// since the stat instead of waiting on it.
+FileResult openForReading(const std::string& path, std::string_view what, uint64_t maxBytes, Fd& fd,
+                          struct stat& st) {
     if (::stat(path.c_str(), &st) != 0) return openFailure(errno, path, what, "open");
     if (!S_ISREG(st.st_mode)) return typeFailure(st, path, what, "open");
     if (static_cast<uint64_t>(st.st_size) > maxBytes)
         return tooLarge(path, what, static_cast<uint64_t>(st.st_size), maxBytes);
-
-    // O_NONBLOCK: should the path have been swapped for a FIFO since the stat, open returns at
-    // once and the fstat below refuses it.
-    Fd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    fd.reset(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
     if (fd.get() < 0) return openFailure(errno, path, what, "open");
     if (::fstat(fd.get(), &st) != 0) return openFailure(errno, path, what, "read");
     if (!S_ISREG(st.st_mode)) return typeFailure(st, path, what, "open");
@@ -148,6 +162,17 @@ FileResult readRegularFile(const std::string& path, uint64_t maxBytes, std::stri
         return tooLarge(path, what, static_cast<uint64_t>(st.st_size), maxBytes);
     int flags = ::fcntl(fd.get(), F_GETFL);
     if (flags >= 0) ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK);
+    return {};
+}
+
+} // namespace
+
+FileResult readRegularFile(const std::string& path, uint64_t maxBytes, std::string& bytes,
+                           std::string_view what) {
+    bytes.clear();
+    struct stat st {};
+    Fd fd(-1);
+    if (FileResult opened = openForReading(path, what, maxBytes, fd, st); !opened.ok()) return opened;
 
     bytes.reserve(static_cast<size_t>(st.st_size));
     char buffer[65536];
@@ -174,15 +199,8 @@ FileResult readRegularFileInPieces(const std::string& path,
                                    const std::function<bool(std::string_view)>& piece,
                                    std::string_view what) {
     struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) return openFailure(errno, path, what, "open");
-    if (!S_ISREG(st.st_mode)) return typeFailure(st, path, what, "open");
-    // O_NONBLOCK and the fstat: a FIFO swapped in since the stat is refused, not waited on.
-    Fd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
-    if (fd.get() < 0) return openFailure(errno, path, what, "open");
-    if (::fstat(fd.get(), &st) != 0) return openFailure(errno, path, what, "read");
-    if (!S_ISREG(st.st_mode)) return typeFailure(st, path, what, "open");
-    int flags = ::fcntl(fd.get(), F_GETFL);
-    if (flags >= 0) ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK);
+    Fd fd(-1);
+    if (FileResult opened = openForReading(path, what, UINT64_MAX, fd, st); !opened.ok()) return opened;
 
     std::string buffer(size_t(1) << 20, '\0');
     for (;;) {
@@ -230,18 +248,7 @@ FileResult appendRegularFile(const std::string& path, std::string_view whenNew, 
         return failure(error == EACCES || error == EPERM ? FileProblem::NoPermission : FileProblem::Failed,
                        head("write", what, path), writeFailureText(error));
     };
-    {
-        FileSizeSignalGuard noSignal;
-        size_t done = 0;
-        while (done < bytes.size()) {
-            ssize_t n = ::write(fd.get(), bytes.data() + done, bytes.size() - done);
-            if (n < 0) {
-                if (errno == EINTR) continue;
-                return undo(errno);
-            }
-            done += static_cast<size_t>(n);
-        }
-    }
+    if (int error = writeAll(fd.get(), bytes)) return undo(error);
     if (int error = fd.close()) {
         // The close found a late write error (a network file system): the bytes may be gone.
         (void)::truncate(path.c_str(), before);
@@ -310,19 +317,9 @@ FileResult replaceRegularFile(const std::string& path, std::string_view bytes, s
                        head("write", what, path), writeFailureText(error));
     };
 
-    {
-        FileSizeSignalGuard noSignal;
-        size_t done = 0;
-        while (done < bytes.size()) {
-            ssize_t n = ::write(fd.get(), bytes.data() + done, bytes.size() - done);
-            if (n < 0) {
-                if (errno == EINTR) continue;
-                int error = errno;
-                fd.close();
-                return abandon(error);
-            }
-            done += static_cast<size_t>(n);
-        }
+    if (int error = writeAll(fd.get(), bytes)) {
+        fd.close();
+        return abandon(error);
     }
     if (exists) {
         // The replacement keeps what the old file had; a group or owner this user may not give

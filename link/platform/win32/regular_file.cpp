@@ -75,6 +75,10 @@ public:
     Handle(const Handle&) = delete;
     Handle& operator=(const Handle&) = delete;
     HANDLE get() const { return h_; }
+    void reset(HANDLE h) {
+        if (h_ != INVALID_HANDLE_VALUE) CloseHandle(h_);
+        h_ = h;
+    }
     bool close() {
         bool ok = CloseHandle(h_) != 0;
         h_ = INVALID_HANDLE_VALUE;
@@ -101,20 +105,40 @@ FileResult checkAttributes(const std::wstring& name, const std::string& path, st
     return {};
 }
 
+// Opens a file on disk for reading; devices and pipes are refused before and after the open.
+FileResult openForReading(const std::string& path, std::string_view what, Handle& file) {
+    const std::wstring name = wide(path);
+    DWORD attributes = 0;
+    if (FileResult r = checkAttributes(name, path, what, false, &attributes, "open"); !r.ok()) return r;
+    file.reset(CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file.get() == INVALID_HANDLE_VALUE) return openFailure(GetLastError(), path, what, "open");
+    if (GetFileType(file.get()) != FILE_TYPE_DISK)
+        return failure(FileProblem::NotRegular, head("open", what, path),
+                       "it is a device or a pipe, not a file");
+    return {};
+}
+
+// Writes all of bytes in pieces WriteFile takes; 0, or the error that stopped it.
+DWORD writeAll(HANDLE file, std::string_view bytes) {
+    size_t done = 0;
+    while (done < bytes.size()) {
+        DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1u << 20));
+        DWORD n = 0;
+        if (!WriteFile(file, bytes.data() + done, chunk, &n, nullptr)) return GetLastError();
+        if (n == 0) return ERROR_WRITE_FAULT;
+        done += n;
+    }
+    return 0;
+}
+
 } // namespace
 
 FileResult readRegularFile(const std::string& path, uint64_t maxBytes, std::string& bytes,
                            std::string_view what) {
     bytes.clear();
-    const std::wstring name = wide(path);
-    DWORD attributes = 0;
-    if (FileResult r = checkAttributes(name, path, what, false, &attributes, "open"); !r.ok()) return r;
-    Handle file(CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (file.get() == INVALID_HANDLE_VALUE) return openFailure(GetLastError(), path, what, "open");
-    if (GetFileType(file.get()) != FILE_TYPE_DISK)
-        return failure(FileProblem::NotRegular, head("open", what, path),
-                       "it is a device or a pipe, not a file");
+    Handle file(INVALID_HANDLE_VALUE);
+    if (FileResult r = openForReading(path, what, file); !r.ok()) return r;
     LARGE_INTEGER size{};
     if (!GetFileSizeEx(file.get(), &size)) return openFailure(GetLastError(), path, what, "read");
     if (static_cast<uint64_t>(size.QuadPart) > maxBytes)
@@ -142,15 +166,8 @@ FileResult readRegularFile(const std::string& path, uint64_t maxBytes, std::stri
 FileResult readRegularFileInPieces(const std::string& path,
                                    const std::function<bool(std::string_view)>& piece,
                                    std::string_view what) {
-    const std::wstring name = wide(path);
-    DWORD attributes = 0;
-    if (FileResult r = checkAttributes(name, path, what, false, &attributes, "open"); !r.ok()) return r;
-    Handle file(CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (file.get() == INVALID_HANDLE_VALUE) return openFailure(GetLastError(), path, what, "open");
-    if (GetFileType(file.get()) != FILE_TYPE_DISK)
-        return failure(FileProblem::NotRegular, head("open", what, path),
-                       "it is a device or a pipe, not a file");
+    Handle file(INVALID_HANDLE_VALUE);
+    if (FileResult r = openForReading(path, what, file); !r.ok()) return r;
     std::string buffer(size_t(1) << 20, '\0');
     for (;;) {
         DWORD n = 0;
@@ -191,14 +208,7 @@ FileResult appendRegularFile(const std::string& path, std::string_view whenNew, 
         return failure(error == ERROR_ACCESS_DENIED ? FileProblem::NoPermission : FileProblem::Failed,
                        head("write", what, path), systemText(error));
     };
-    size_t done = 0;
-    while (done < bytes.size()) {
-        DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1u << 20));
-        DWORD n = 0;
-        if (!WriteFile(file.get(), bytes.data() + done, chunk, &n, nullptr)) return undo(GetLastError());
-        if (n == 0) return undo(ERROR_WRITE_FAULT);
-        done += n;
-    }
+    if (DWORD error = writeAll(file.get(), bytes)) return undo(error);
     if (!file.close())
         return failure(FileProblem::Failed, head("write", what, path), systemText(GetLastError()));
     return {};
@@ -243,16 +253,9 @@ FileResult replaceRegularFile(const std::string& path, std::string_view bytes, s
         return failure(error == ERROR_ACCESS_DENIED ? FileProblem::NoPermission : FileProblem::Failed,
                        head("write", what, path), systemText(error));
     };
-    size_t done = 0;
-    while (done < bytes.size()) {
-        DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1u << 20));
-        DWORD n = 0;
-        if (!WriteFile(file.get(), bytes.data() + done, chunk, &n, nullptr)) {
-            DWORD error = GetLastError();
-            file.close();
-            return abandon(error);
-        }
-        done += n;
+    if (DWORD error = writeAll(file.get(), bytes)) {
+        file.close();
+        return abandon(error);
     }
     if (!FlushFileBuffers(file.get())) {
         DWORD error = GetLastError();
