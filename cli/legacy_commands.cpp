@@ -2,6 +2,7 @@
 // window's decoding (the Summary and "Detailed Status and Config" fields), its event block and
 // the clearing of its records.
 #include "cli/cli.h"
+#include "cli/interrupt.h"
 #include "cli/json.h"
 #include "link/connection_settings.h"
 #include "monitor/event_texts.h"
@@ -10,7 +11,6 @@
 
 #include <chrono>
 #include <condition_variable>
-#include <csignal>
 #include <deque>
 #include <iostream>
 #include <mutex>
@@ -33,11 +33,6 @@ constexpr auto EventBlockLimit = 10s;
 // Before the first frame the listener gives up by itself (ten empty cycles); this only bounds a
 // listener that could not even start its cycles.
 constexpr auto FirstFrameLimit = 30s;
-
-volatile std::sig_atomic_t interrupted = 0;
-extern "C" void onLegacyInterrupt(int) {
-    interrupted = 1;
-}
 
 // What the listener reports, kept for the command's thread: the calls arrive on the listener's
 // own thread (the tool has no GUI thread to post them to).
@@ -70,7 +65,7 @@ public:
     template <class Ready> bool waitFor(Ready ready, Clock::duration limit) {
         std::unique_lock guard(mutex_);
         const auto until = Clock::now() + limit;
-        while (!ready() && !failure_ && !interrupted) {
+        while (!ready() && !failure_ && !InterruptWatch::interrupted()) {
             if (Clock::now() >= until) return false;
             changed_.wait_for(guard, 100ms);
         }
@@ -207,20 +202,12 @@ int legacyCommand(std::span<const std::string> words) {
                                   (f ? describe(*f) : std::string("no status frame")));
     };
 
-    interrupted = 0;
-    auto previousInt = std::signal(SIGINT, onLegacyInterrupt);
-    auto previousTerm = std::signal(SIGTERM, onLegacyInterrupt);
-    struct RestoreSignals {
-        decltype(previousInt) i, t;
-        ~RestoreSignals() {
-            std::signal(SIGINT, i);
-            std::signal(SIGTERM, t);
-        }
-    } restore{previousInt, previousTerm};
+    InterruptWatch watch;
 
     // A unit is there once one clean frame has come; requests go to it only then, as in the window.
     if (!collector->waitFor([&] { return collector->framesReceived() > 0; }, FirstFrameLimit)) {
-        if (interrupted) throw std::runtime_error("interrupted before the first frame");
+        if (InterruptWatch::interrupted())
+            throw std::runtime_error("interrupted before the first frame");
         throw failed();
     }
 
@@ -231,7 +218,7 @@ int legacyCommand(std::span<const std::string> words) {
         LegacyStatusView view;
         long shown = 0, decoded = 0;
         auto lastFrame = Clock::now();
-        while ((frames == 0 || shown < frames) && !interrupted) {
+        while ((frames == 0 || shown < frames) && !InterruptWatch::interrupted()) {
             collector->waitFor([&] { return collector->hasFrame(); }, 200ms);
             if (collector->failure()) throw failed();
             std::optional<LegacyFrame> frame = collector->nextFrame();
@@ -263,7 +250,7 @@ int legacyCommand(std::span<const std::string> words) {
         if (!listener.requestEvents()) throw failed();
         if (!collector->waitFor([&] { return collector->block().has_value(); }, EventBlockLimit)) {
             if (collector->failure()) throw failed();
-            throw std::runtime_error(interrupted
+            throw std::runtime_error(InterruptWatch::interrupted()
                                          ? "interrupted while waiting for the event block"
                                          : settings.portName + " sent no event block (asked with \"d\")");
         }
@@ -272,8 +259,9 @@ int legacyCommand(std::span<const std::string> words) {
     if (clear) {
         if (!listener.requestClear()) throw failed();
         if (!collector->waitFor([&] { return collector->cleared().has_value(); }, EventBlockLimit))
-            throw std::runtime_error(interrupted ? "interrupted before the records were cleared"
-                                                 : "the clear request (\"c\") was not sent");
+            throw std::runtime_error(InterruptWatch::interrupted()
+                                         ? "interrupted before the records were cleared"
+                                         : "the clear request (\"c\") was not sent");
         if (*collector->cleared() != LegacyCommandOutcome::Sent)
             throw std::runtime_error("the clear request (\"c\") could not be written to " +
                                      settings.portName);

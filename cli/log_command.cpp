@@ -3,16 +3,17 @@
 // so the files are the window's files: the current-unit layout from the grids' rows, or, for an
 // older unit that pushes its legacy frames, the legacy layout.
 #include "cli/cli.h"
+#include "cli/interrupt.h"
 #include "cli/json.h"
 #include "monitor/datalog_recorder.h"
 #include "monitor/monitor_thread.h"
 #include "monitor/thread_old740.h"
 
 #include <condition_variable>
-#include <csignal>
 #include <deque>
 #include <iostream>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <stdexcept>
 
@@ -24,11 +25,6 @@ using namespace std::chrono_literals;
 
 // Without a pass or a good frame for this long the unit counts as gone, as in the window.
 constexpr auto SilenceLimit = 45s;
-
-volatile std::sig_atomic_t interrupted = 0;
-extern "C" void onLogInterrupt(int) {
-    interrupted = 1;
-}
 
 // The engine's and the listener's calls, run in order on the logger's own thread, as the window's
 // event loop runs them: the refresh, the log and the counters are touched by one thread only.
@@ -209,12 +205,11 @@ int logCommand(std::span<const std::string> words) {
         listener = std::make_unique<Thread_Old740>(settings.portName, forward, dispatcher);
     }
 
-    interrupted = 0;
-    auto previousInt = std::signal(SIGINT, onLogInterrupt);
-    auto previousTerm = std::signal(SIGTERM, onLogInterrupt);
+    std::optional<InterruptWatch> watch(std::in_place);
     logger.lastRefresh = std::chrono::steady_clock::now();
     bool silent = false;
-    while (!(passes && logger.refreshes >= passes) && !interrupted && logger.ended.empty()) {
+    while (!(passes && logger.refreshes >= passes) && !InterruptWatch::interrupted() &&
+           logger.ended.empty()) {
         dispatcher.runFor(100ms);
         if (engine && engine->finished()) {
             logger.ended = engine->failure().empty() ? "the connection ended" : engine->failure();
@@ -225,8 +220,7 @@ int logCommand(std::span<const std::string> words) {
             break;
         }
     }
-    std::signal(SIGINT, previousInt);
-    std::signal(SIGTERM, previousTerm);
+    watch.reset();
     engine.reset();
     listener.reset();
     dispatcher.runFor(0ms); // what the threads delivered before they ended

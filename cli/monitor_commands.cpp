@@ -1,5 +1,6 @@
 // identify / monitor / events and the unit commands, driven through the monitor engine.
 #include "cli/cli.h"
+#include "cli/interrupt.h"
 #include "cli/json.h"
 #include "cli/session.h"
 #include "link/link_timings.h"
@@ -8,7 +9,6 @@
 #include "monitor/event_texts.h"
 #include "monitor/monitor_thread.h"
 
-#include <csignal>
 #include <cstdio>
 #include <iostream>
 #include <optional>
@@ -23,12 +23,6 @@ using namespace std::chrono_literals;
 
 // The window disconnects after more than 45 s without a pass; so does `monitor`.
 constexpr auto SilenceLimit = 45s;
-
-// Set by SIGINT/SIGTERM while `monitor` runs.
-volatile std::sig_atomic_t interrupted = 0;
-extern "C" void onInterrupt(int) {
-    interrupted = 1;
-}
 
 std::string twoDigits(int v) {
     return (v < 10 ? "0" : "") + std::to_string(v);
@@ -120,13 +114,11 @@ int monitorCommand(std::span<const std::string> words) {
     };
     session.identify();
 
-    interrupted = 0;
-    auto previousInt = std::signal(SIGINT, onInterrupt);
-    auto previousTerm = std::signal(SIGTERM, onInterrupt);
+    std::optional<InterruptWatch> watch(std::in_place);
     std::unique_lock guard(mutex);
     lastPass = std::chrono::steady_clock::now();
     bool silent = false;
-    while (!(passes && seen >= passes) && !interrupted && !session.engine().finished()) {
+    while (!(passes && seen >= passes) && !InterruptWatch::interrupted() && !session.engine().finished()) {
         changed.wait_for(guard, 100ms);
         if (std::chrono::steady_clock::now() - lastPass > SilenceLimit) {
             silent = true;
@@ -136,15 +128,14 @@ int monitorCommand(std::span<const std::string> words) {
     const long done = seen;
     guard.unlock();
     session.engine().requestStop();
-    std::signal(SIGINT, previousInt);
-    std::signal(SIGTERM, previousTerm);
+    watch.reset();
 
     if (silent)
         throw std::runtime_error(session.link() +
                                  " stopped answering: no poll pass succeeded for 45 s (after " +
                                  std::to_string(done) + (done == 1 ? " pass)" : " passes)"));
     if (passes && done < passes)
-        throw std::runtime_error((interrupted ? "interrupted" : "the monitor ended") +
+        throw std::runtime_error((InterruptWatch::interrupted() ? "interrupted" : "the monitor ended") +
                                  std::string(" after ") + std::to_string(done) + " of " +
                                  std::to_string(passes) + " passes");
     return ExitOk;

@@ -9,6 +9,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <thread>
+
+#include <signal.h>
 
 namespace {
 
@@ -113,6 +116,52 @@ TEST(DatalogCli, AFolderThatCannotBeWrittenFailsTheRun) {
     EXPECT_EQ(loggedFile(r.out), "");
     EXPECT_THAT(r.out, ::testing::Not(HasSubstr("written\n")));
     EXPECT_FALSE(std::filesystem::exists(missing));
+}
+
+// A logger left running is stopped with Ctrl+C (or by its service manager): it ends cleanly, says
+// how many lines it wrote, and the file holds whole lines only; a second run, ended by SIGTERM,
+// appends to the same file.
+TEST(DatalogCli, AnInterruptEndsAnOpenEndedRunCleanly) {
+    SimProcess sim({"--tcp", "127.0.0.1:0", "--firmware", "320", "--serial", "815"});
+    TempDir dir;
+    size_t before = 0; // lines in the day's file before this run
+    for (int signal : {SIGINT, SIGTERM}) {
+        const std::string out = dir.file("out.txt"), err = dir.file("err.txt");
+        const int pid = spawnProcess({binPath("ktmon740-cli"), "log", sim.tcpLink(), "--folder", dir.str()},
+                                     out, err);
+        ASSERT_GT(pid, 0);
+        bool reaped = false;
+        struct Reaper { // a failed check leaves no logger running
+            int pid;
+            bool& reaped;
+            ~Reaper() {
+                if (reaped) return;
+                ::kill(pid, SIGKILL);
+                waitProcess(pid, 10s);
+            }
+        } reaper{pid, reaped};
+        // Wait for two lines of this run: it is past its start and logging.
+        std::string file;
+        size_t lines = 0;
+        for (int i = 0; i < 300 && lines < before + 2; ++i) {
+            std::this_thread::sleep_for(100ms);
+            file = loggedFile(readFile(out));
+            if (!file.empty()) lines = readDatalogFile(file, systemLocalClock()).samples.size();
+        }
+        ASSERT_GE(lines, before + 2) << readFile(err);
+        ASSERT_EQ(::kill(pid, signal), 0);
+        const int exitCode = waitProcess(pid, 30s);
+        reaped = exitCode >= 0;
+        EXPECT_EQ(exitCode, 0) << readFile(err);
+        EXPECT_EQ(readFile(err), "");
+        const DatalogReadResult read = readDatalogFile(file, systemLocalClock());
+        ASSERT_TRUE(read.ok()) << read.error;
+        EXPECT_EQ(read.skippedLines, 0u);
+        EXPECT_TRUE(readFile(file).ends_with("\r\n"));
+        EXPECT_THAT(readFile(out), HasSubstr("\n" + std::to_string(read.samples.size() - before) +
+                                             " lines written\n"));
+        before = read.samples.size();
+    }
 }
 
 TEST(DatalogCli, BadCommandLinesAreUsageErrors) {
