@@ -591,7 +591,8 @@ TEST_F(EngineTest, UnitCommandsSendTheirNumbersAndSayWhetherTheUnitAcknowledged)
                                       {&Monitor_Thread::clearEvents, 2},
                                       {&Monitor_Thread::remoteCalibration, 16},
                                       {&Monitor_Thread::dumpDiagnostics, 18}};
-    for (auto [op, n] : ops) {
+    for (const auto& [opEntry, n] : ops) {
+        const Op op = opEntry; // a lambda may not capture a structured binding (clang 14)
         UnitCommandResult r = await<UnitCommandResult>([&](auto sink) { (engine.*op)(sink); });
         EXPECT_TRUE(r.acknowledged) << n;
         EXPECT_EQ(r.command, n);
