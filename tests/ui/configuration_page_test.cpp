@@ -529,6 +529,41 @@ TEST_F(ConfigPageTest, TheEssentialSettingsViewEditsTheSameWay) {
     EXPECT_EQ(cell(20), "250");
 }
 
+// The unit leaving its verified state (another tool cleared register 199) re-lays the pages out,
+// but never under an open editor: the grid keeps its rows and the typed text until it closes.
+TEST_F(ConfigPageTest, ARelayoutWaitsForTheOpenEditor) {
+    startSim();
+    connect();
+    kt::ConfigurationPage* p = page();
+    ASSERT_GE(rowOf(21), 0);
+    ASSERT_FALSE(p->RichEdit1->isVisible());
+    const int rows = grid()->model()->rowCount();
+    click(22);
+    QLineEdit* field = p->spinEdit->editField();
+    ASSERT_TRUE(p->spinEdit->isVisible());
+    field->selectAll();
+    QTest::keyClicks(field, "45");
+
+    const kt::test::CommandResult r =
+        kt::test::runCommand({kt::test::binPath("ktmon740-cli"), "write", sim->tcpLink(), "199", "0"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    waitForPasses(3);
+    EXPECT_TRUE(p->spinEdit->isVisible());
+    EXPECT_EQ(field->text(), "45");
+    EXPECT_EQ(grid()->model()->rowCount(), rows);
+    EXPECT_FALSE(p->RichEdit1->isVisible());
+    EXPECT_TRUE(pageShown("Tab_Summary"));
+
+    // Closed without a write: the essential settings view comes with the next pass.
+    QTest::keyClick(field, Qt::Key_Escape);
+    EXPECT_TRUE(waitFor([&] { return p->RichEdit1->isVisible(); }));
+    EXPECT_LT(rowOf(21), 0);
+    EXPECT_GE(rowOf(199), 0);
+    EXPECT_FALSE(pageShown("Tab_Summary"));
+    EXPECT_EQ(loggedCount("fc=16 start=22 "), 0);
+    EXPECT_TRUE(messages.empty());
+}
+
 TEST_F(ConfigPageTest, EverySettingWrittenIsInTheWriteLog) {
     startSim();
     connect();
