@@ -3,12 +3,15 @@
 #include "tests/support/sim_process.h"
 #include "tests/ui/main_form_fixture.h"
 
+#include <QLabel>
 #include <QPushButton>
+#include <QTableView>
 #include <QTextEdit>
 
 #include <gmock/gmock.h>
 
 #include <algorithm>
+#include <signal.h>
 #include <thread>
 
 namespace {
@@ -22,6 +25,7 @@ using ::testing::Not;
 
 const QColor Lime(0, 255, 0);
 const QColor Yellow(255, 255, 0);
+const QColor Red(255, 0, 0);
 
 class OnlineTest : public MainFormTest {
 protected:
@@ -144,6 +148,50 @@ TEST_F(OnlineTest, AUnitWithoutVerifiedEssentialSettingsOpensOnTheNotice) {
     EXPECT_TRUE(pageShown("Config_Sheet"));
     for (const char* page : {"Tab_Summary", "TabSheet4", "TabSheet5"}) EXPECT_FALSE(pageShown(page)) << page;
     EXPECT_TRUE(pageShown("Tab61850")); // the communication option decides, as on every refresh
+}
+
+// A trip on the unit reaches every place that shows it: the status bar, the Summary page, the
+// set-point grid (name, state and bit) and the event notice with the record count.
+TEST_F(OnlineTest, ATripReachesTheStatusBarTheSummaryAndTheSetpointsGrid) {
+    SimProcess sim(simArgs({"--firmware", "300", "--set", "199=1", "--events", "2"}));
+    kt::TMainForm& w = start();
+    w.show();
+    connectTo(tcpLink(sim));
+    QAbstractItemModel* grid = child<QTableView>("SetpointsGrid")->model();
+    auto cell = [&](int row, int column) { return grid->index(row, column).data().toString(); };
+    auto summary = [&](const char* name) {
+        QWidget* field = child<QWidget>("Tab_Summary")->findChild<QWidget*>(name);
+        EXPECT_NE(field, nullptr) << name;
+        return field ? field->property("text").toString() : QString();
+    };
+    auto tripColour = [&] {
+        return child<QLabel>("trip_P")->palette().color(QPalette::Active, QPalette::WindowText);
+    };
+    auto* notice = child<QLabel>("new_events_P");
+    auto* pages = child<QTabWidget>("PageControl1");
+
+    EXPECT_EQ(text("trip_P"), "No Trip");
+    EXPECT_EQ(tripColour(), Lime);
+    EXPECT_EQ(summary("main_tripstat0_E"), "No Trip");
+    EXPECT_EQ(cell(2, 0), "  GF");
+    EXPECT_EQ(cell(2, 1), "No Trip");
+    EXPECT_EQ(cell(2, 4), "0");
+    EXPECT_EQ(text("txtRecordcount"), "2");
+    // Looking at the records takes the notice down.
+    pages->setCurrentWidget(child<QWidget>("TabSheet5"));
+    ASSERT_TRUE(waitFor([&] { return notice->isHidden(); }));
+    pages->setCurrentWidget(child<QWidget>("Tab_Summary"));
+
+    ASSERT_EQ(::kill(sim.pid(), SIGUSR1), 0);
+    ASSERT_TRUE(waitFor([&] { return text("trip_P") == "GF Trip"; }));
+    EXPECT_EQ(tripColour(), Red);
+    EXPECT_EQ(summary("main_tripstat0_E"), "GF Trip");
+    EXPECT_EQ(summary("main_tripstat1_E"), "No Trip");
+    EXPECT_EQ(cell(2, 1), "Ground Fault Trip");
+    EXPECT_EQ(cell(2, 4), "1");
+    EXPECT_TRUE(waitFor([&] { return text("txtRecordcount") == "3"; }));
+    EXPECT_FALSE(notice->isHidden());
+    EXPECT_TRUE(messages.empty());
 }
 
 TEST_F(OnlineTest, TwelveSilentTicksDisconnectElevenDoNot) {
