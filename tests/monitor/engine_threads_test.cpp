@@ -5,6 +5,8 @@
 
 #include <gmock/gmock.h>
 
+#include <future>
+
 namespace {
 
 using namespace kt;
@@ -118,10 +120,12 @@ TEST_F(EngineThreads, ALoaderMessageQueuedBeforeAStopIsDropped) {
 
 TEST_F(EngineThreads, AStopFromInsideAPassNotificationEndsTheEngine) {
     FakeLink link(FakeLink::unit());
-    Monitor_Thread* self = nullptr;
-    link.notifier.duringPass = [&](const PassSnapshot&) { self->requestStop(); };
+    // The first pass may come before start() has returned: the callback waits for the engine.
+    std::promise<Monitor_Thread*> started;
+    std::shared_future<Monitor_Thread*> self = started.get_future().share();
+    link.notifier.duringPass = [self](const PassSnapshot&) { self.get()->requestStop(); };
     Monitor_Thread& engine = link.start(folder());
-    self = &engine;
+    started.set_value(&engine);
     engine.join();
     EXPECT_TRUE(engine.finished());
     EXPECT_EQ(link.notifier.passCount(), 1);
