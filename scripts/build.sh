@@ -38,6 +38,8 @@ esac
 if command -v ccache >/dev/null 2>&1; then
     args+=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
     export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$root}
+    # A fresh clone elsewhere (CI) hits the same objects; only the debugger's source folder differs.
+    export CCACHE_NOHASHDIR=${CCACHE_NOHASHDIR:-true}
 fi
 
 if [ ! -f "$dir/build.ninja" ]; then
