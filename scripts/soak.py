@@ -8,6 +8,7 @@ Reports recoveries, the longest time without a good pass, the programs' memory a
 and every error (a program that ended, a value that differs from what the simulator serves).
 """
 import argparse
+import contextlib
 import json
 import os
 import random
@@ -142,17 +143,28 @@ class Soak:
                 self.error(f"ktmon740-cli monitor ended with {code}")
             time.sleep(1)
 
-    # ---- damaged answers: a serial unit whose answers carry a bad CRC now and then ----
-    def damaged_check(self, seconds):
-        out = os.path.join(self.work, "rtu.out")
-        every = self.rng.randint(2, 9)
-        sim = subprocess.Popen([os.path.join(self.bin, "kt740sim"), "--rtu", "--firmware", "300", "--serial", "4242",
-                                "--bad-crc-every", str(every), "--exit-with-parent"],
+    @contextlib.contextmanager
+    def pty_sim(self, name, kind, args):
+        """A simulator on a pseudo-terminal for the block: yields its device, or None (said as an
+        error) when it did not start; it is ended on the way out."""
+        out = os.path.join(self.work, f"{name}.out")
+        sim = subprocess.Popen([os.path.join(self.bin, "kt740sim")] + args + ["--exit-with-parent"],
                                stdout=open(out, "w"), stderr=subprocess.DEVNULL)
         try:
-            pty = wait_for_line(out, "listening rtu ", sim)
+            pty = wait_for_line(out, f"listening {kind} ", sim)
             if pty is None:
-                self.error("the serial simulator did not start")
+                self.error(f"the {name} simulator did not start")
+            yield pty
+        finally:
+            sim.terminate()
+            sim.wait()
+
+    # ---- damaged answers: a serial unit whose answers carry a bad CRC now and then ----
+    def damaged_check(self, seconds):
+        every = self.rng.randint(2, 9)
+        with self.pty_sim("serial", "rtu", ["--rtu", "--firmware", "300", "--serial", "4242",
+                                            "--bad-crc-every", str(every)]) as pty:
+            if pty is None:
                 return
             self.damaged_runs += 1
             mon = subprocess.Popen([os.path.join(self.bin, "ktmon740-cli"), "monitor", f"serial:{pty}", "--json"],
@@ -176,34 +188,24 @@ class Soak:
             self.damaged_passes += passes
             if code not in (0, -signal.SIGTERM) or passes == 0:
                 self.error(f"serial monitor with a bad CRC every {every}: exit {code}, {passes} passes")
-        finally:
-            sim.terminate()
-            sim.wait()
 
     # ---- an older unit beside them: frames through the listener ----
     def legacy_check(self):
-        out = os.path.join(self.work, "legacy.out")
-        sim = subprocess.Popen([os.path.join(self.bin, "kt740sim"), "--legacy", "--noise-every",
-                                str(self.rng.randint(2, 7)), "--partial-every", str(self.rng.randint(3, 9)),
-                                "--exit-with-parent"], stdout=open(out, "w"), stderr=subprocess.DEVNULL)
-        try:
-            pty = wait_for_line(out, "listening legacy ", sim)
+        with self.pty_sim("legacy", "legacy", ["--legacy", "--noise-every", str(self.rng.randint(2, 7)),
+                                               "--partial-every", str(self.rng.randint(3, 9))]) as pty:
             if pty is None:
-                self.error("the legacy simulator did not start")
                 return
-            self.legacy_runs += 1
-            r = subprocess.run([os.path.join(self.bin, "ktmon740-cli"), "legacy", f"serial:{pty}", "--frames", "20",
-                                "--json"], capture_output=True, text=True, timeout=120)
-            frames = [l for l in r.stdout.splitlines() if l.strip()]
-            if r.returncode != 0 or len(frames) < 20:
+            try:
+                self.legacy_runs += 1
+                r = subprocess.run([os.path.join(self.bin, "ktmon740-cli"), "legacy", f"serial:{pty}", "--frames", "20",
+                                    "--json"], capture_output=True, text=True, timeout=120)
+                frames = [l for l in r.stdout.splitlines() if l.strip()]
+                if r.returncode != 0 or len(frames) < 20:
+                    self.legacy_failures += 1
+                    self.error(f"legacy listener: exit {r.returncode}, {len(frames)} frames: {r.stderr.strip()[:200]}")
+            except subprocess.TimeoutExpired:
                 self.legacy_failures += 1
-                self.error(f"legacy listener: exit {r.returncode}, {len(frames)} frames: {r.stderr.strip()[:200]}")
-        except subprocess.TimeoutExpired:
-            self.legacy_failures += 1
-            self.error("legacy listener: no end after 120 s")
-        finally:
-            sim.terminate()
-            sim.wait()
+                self.error("legacy listener: no end after 120 s")
 
     def run(self):
         minutes = self.args.minutes

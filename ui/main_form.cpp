@@ -607,9 +607,13 @@ void TMainForm::UpdateLegacyStatus(const LegacyFrame& frame) {
     for (UnitPage* page : pages()) page->legacyFrame(frame, v);
 }
 
-void TMainForm::applySelectionPanels(const SelectionPanelTexts& texts) {
+ObjectNameSelectionPanels& TMainForm::selectionPanels() {
     if (!selectionPanels_) selectionPanels_ = std::make_unique<ObjectNameSelectionPanels>(this);
-    ObjectNameSelectionPanels& panels = *selectionPanels_;
+    return *selectionPanels_;
+}
+
+void TMainForm::applySelectionPanels(const SelectionPanelTexts& texts) {
+    ObjectNameSelectionPanels& panels = selectionPanels();
     for (SelectionPanel p :
          {SelectionPanel::unit_P, SelectionPanel::voltage_P, SelectionPanel::zsct_P,
           SelectionPanel::ef_connection_P, SelectionPanel::ct_secondary_P, SelectionPanel::ct_primary_P})
@@ -621,8 +625,7 @@ void TMainForm::ApplyModelCaptions() {
 }
 
 void TMainForm::refreshPanels() {
-    ObjectNameSelectionPanels panels(this);
-    refreshSelectionPanels(selection_, legacyUnit(), panels);
+    refreshSelectionPanels(selection_, legacyUnit(), selectionPanels());
 }
 
 void TMainForm::ClearStatusDisplay() {
@@ -670,7 +673,6 @@ std::function<void(UnitCommandResult)> TMainForm::commandDone(const QString& wha
 }
 
 void TMainForm::ZSCTRating1Click() {
-    ObjectNameSelectionPanels panels(this);
     CtDialogContext context;
     context.legacyUnit = legacyUnit();
     context.targetRegister = CtRatingRegister;
@@ -679,7 +681,7 @@ void TMainForm::ZSCTRating1Click() {
     context.writeValue = [this](int32_t value, int reg) {
         return configuration_->writeCtPrimary(value, reg);
     };
-    context.panels = &panels;
+    context.panels = &selectionPanels();
     context.windowColour = windowColour_;
     if (openCtDialog(this, selection_, context)) portSelectionChanged_ = true;
     savePreferences();
@@ -687,8 +689,7 @@ void TMainForm::ZSCTRating1Click() {
 
 void TMainForm::VoltageSetting1Click() {
     if (!legacyUnit()) return; // a current unit reports its own voltage setting
-    ObjectNameSelectionPanels panels(this);
-    if (openVoltageDialog(this, selection_, legacyUnit(), &panels, windowColour_))
+    if (openVoltageDialog(this, selection_, legacyUnit(), &selectionPanels(), windowColour_))
         portSelectionChanged_ = true;
     savePreferences();
 }

@@ -188,6 +188,7 @@ private:
     void applyPageLayout(const PageVisibility& pages, const std::optional<StatusPage>& active);
     void setMenuShown(QMenu* menu, bool shown);
     void refreshPanels();
+    ObjectNameSelectionPanels& selectionPanels();
     void applySelectionPanels(const SelectionPanelTexts& texts);
     std::vector<UnitPage*> pages() const;
 
@@ -254,7 +255,7 @@ private:
     LegacyStatusView legacyView_;
     NetworkInputs networkInputs_;
     PassSnapshotPtr lastPass_;
-    std::unique_ptr<ObjectNameSelectionPanels> selectionPanels_; // found once, on the first pass
+    std::unique_ptr<ObjectNameSelectionPanels> selectionPanels_; // found once, when first needed
 
     // A child of the window (its timers are found by name), deleted first in the destructor:
     // every engine and listener stops and is joined before the dispatcher and the pages go.

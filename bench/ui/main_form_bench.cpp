@@ -14,7 +14,6 @@
 
 #include <benchmark/benchmark.h>
 
-#include <csignal>
 #include <fstream>
 #include <string>
 
@@ -89,13 +88,16 @@ void BM_StatusRefreshLargestFile(benchmark::State& state) {
     if (auto* pages = window.findChild<QTabWidget*>("PageControl1"))
         for (int i = 0; i < pages->count(); ++i)
             if (pages->tabText(i) == "Detailed Status") pages->setCurrentIndex(i);
-    ::kill(sim.pid(), SIGSTOP);
+    if (!sim.freeze()) {
+        state.SkipWithError("the simulator did not stop");
+        return;
+    }
     for (auto _ : state) {
         window.UpdateUnitStatus(pass);
         // The repaint the refresh asked for belongs to its cost.
         QCoreApplication::processEvents();
     }
-    ::kill(sim.pid(), SIGCONT);
+    sim.thaw();
     window.close();
 }
 BENCHMARK(BM_StatusRefreshLargestFile)->Unit(benchmark::kMicrosecond)->Repetitions(5)->ReportAggregatesOnly(true);
